@@ -1,0 +1,26 @@
+#include "app/Program.h"
+
+#include "app/TvinForm1.h"
+#include "platform/session/session.h"
+#include "platform/ui/session_link.h"
+
+Program::Program(std::string folder_, std::vector<std::string> args_)
+    : folder(std::move(folder_)), args(std::move(args_))
+{
+    app.Title = "Vintrel";
+    vinForm1 = std::make_unique<TvinForm1>(*this);
+}
+
+Program::~Program() = default;
+
+int Program::Run()
+{
+    // The session is where second starts, the automation server and the
+    // browser add-in find us; without a usable one the program does not start.
+    session::Session::Current();
+    ui::SessionLink link(app);
+
+    app.CreateForm(*vinForm1);
+    app.Run();
+    return 0;
+}

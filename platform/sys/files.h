@@ -1,0 +1,29 @@
+#pragma once
+// Files and folders: the program folder, atomic rewrites, small readers.
+#include <string>
+#include <string_view>
+
+namespace sys {
+
+// The folder of the running executable, without a trailing slash.
+std::string ExecutablePath();
+std::string ExecutableFolder();
+
+// Replaces `path` with `content` atomically: the bytes go to a temporary file
+// in the same folder, are flushed, and the temporary is renamed over `path`.
+// A crash or a full disk leaves either the old file or the new one.
+void WriteFileAtomic(const std::string& path, std::string_view content);
+
+// Reads a whole file; throws sys::Error naming the file when it cannot.
+std::string ReadFile(const std::string& path);
+
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// Creates `path` and its missing parents with `mode`; throws on failure.
+void MakeDirectories(const std::string& path, unsigned mode);
+
+// Environment variable or `fallback` when it is unset or empty.
+std::string GetEnv(const char* name, const std::string& fallback = {});
+
+} // namespace sys

@@ -1,0 +1,229 @@
+#include "platform/sys/clock.h"
+#include "platform/sys/error.h"
+#include "platform/sys/files.h"
+#include "platform/sys/text.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sys {
+
+void ThrowErrno(const std::string& what, int err)
+{
+    throw Error(what + ": " + std::strerror(err));
+}
+
+// ---- files ---------------------------------------------------------------
+
+std::string ExecutablePath()
+{
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n < 0)
+        ThrowErrno("cannot find the program file", errno);
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableFolder()
+{
+    std::string p = ExecutablePath();
+    auto slash = p.rfind('/');
+    return slash == 0 ? std::string("/") : p.substr(0, slash);
+}
+
+namespace {
+struct Fd {
+    int fd = -1;
+    ~Fd() { if (fd >= 0) ::close(fd); }
+};
+}
+
+void WriteFileAtomic(const std::string& path, std::string_view content)
+{
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string tmpl = dir + "/." + base + ".XXXXXX";
+    std::string tmp = tmpl;
+    Fd f;
+    f.fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (f.fd < 0)
+        ThrowErrno("cannot write " + path, errno);
+    // Keep the old file's permissions where there is one, else the usual 0644
+    // less the umask.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        ::fchmod(f.fd, st.st_mode & 07777);
+    } else {
+        mode_t um = ::umask(0);
+        ::umask(um);
+        ::fchmod(f.fd, 0666 & ~um);
+    }
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        ssize_t w = ::write(f.fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            int err = errno;
+            ::unlink(tmp.c_str());
+            ThrowErrno("cannot write " + path, err);
+        }
+        p += w;
+        left -= static_cast<size_t>(w);
+    }
+    if (::fsync(f.fd) != 0 || ::close(f.fd) != 0) {
+        int err = errno;
+        f.fd = -1;
+        ::unlink(tmp.c_str());
+        ThrowErrno("cannot write " + path, err);
+    }
+    f.fd = -1;
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        ThrowErrno("cannot write " + path, err);
+    }
+}
+
+std::string ReadFile(const std::string& path)
+{
+    Fd f;
+    f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f.fd < 0)
+        ThrowErrno("cannot open " + path, errno);
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(f.fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowErrno("cannot read " + path, errno);
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void MakeDirectories(const std::string& path, unsigned mode)
+{
+    if (path.empty() || IsDirectory(path))
+        return;
+    auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        MakeDirectories(path.substr(0, slash), mode);
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+        ThrowErrno("cannot create folder " + path, errno);
+}
+
+std::string GetEnv(const char* name, const std::string& fallback)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+// ---- text ----------------------------------------------------------------
+
+std::string LowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+std::vector<std::string> Split(std::string_view s, char sep)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        auto pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            out.emplace_back(s.substr(start));
+            return out;
+        }
+        out.emplace_back(s.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+// ---- time and chance -------------------------------------------------------
+
+namespace {
+std::mutex g_tickMutex;
+std::function<std::uint32_t()> g_tickSource;
+std::atomic<std::uint32_t> g_seed{0};
+}
+
+std::uint32_t GetTickCount()
+{
+    {
+        std::lock_guard lock(g_tickMutex);
+        if (g_tickSource)
+            return g_tickSource();
+    }
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+    return static_cast<std::uint32_t>(ms);
+}
+
+void SetTickSource(std::function<std::uint32_t()> source)
+{
+    std::lock_guard lock(g_tickMutex);
+    g_tickSource = std::move(source);
+}
+
+void Randomize()
+{
+    auto ns = std::chrono::steady_clock::now().time_since_epoch().count();
+    g_seed = static_cast<std::uint32_t>(ns ^ (ns >> 32));
+}
+
+void SetRandSeed(std::uint32_t seed) { g_seed = seed; }
+std::uint32_t RandSeed() { return g_seed; }
+
+std::int32_t Random(std::int32_t range)
+{
+    std::uint32_t s = g_seed.load() * 0x08088405u + 1u;
+    g_seed = s;
+    if (range <= 0)
+        return 0;
+    return static_cast<std::int32_t>((static_cast<std::uint64_t>(s) * static_cast<std::uint32_t>(range)) >> 32);
+}
+
+} // namespace sys

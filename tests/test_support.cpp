@@ -1,0 +1,206 @@
+#include "tests/test_support.h"
+
+#include "platform/session/registry.h"
+#include "platform/session/session.h"
+#include "platform/session/windows.h"
+#include "platform/sys/error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+TempDir::TempDir()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vintrel-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+IsolatedEnvironment::IsolatedEnvironment()
+{
+    for (const char* name : {"VINTREL_REGISTRY", "VINTREL_SESSION"}) {
+        const char* v = std::getenv(name);
+        m_saved.emplace_back(name, v ? v : std::string("\x01"));
+    }
+    ::setenv("VINTREL_REGISTRY", m_dir.file("registry.sqlite3").c_str(), 1);
+    ::setenv("VINTREL_SESSION", m_dir.file("session").c_str(), 1);
+    session::RegistryStore::ResetDefault();
+    session::MessagePort::ResetCurrent();
+    session::Session::ResetCurrent();
+}
+
+IsolatedEnvironment::~IsolatedEnvironment()
+{
+    for (auto& [name, value] : m_saved) {
+        if (value == "\x01")
+            ::unsetenv(name.c_str());
+        else
+            ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    session::RegistryStore::ResetDefault();
+    session::MessagePort::ResetCurrent();
+    session::Session::ResetCurrent();
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+RunResult Run(const std::vector<std::string>& argv)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    RunResult r;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            r.out.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+} // namespace testing_support
+
+#include <chrono>
+#include <csignal>
+#include <poll.h>
+#include <thread>
+
+namespace testing_support {
+
+Child::Child(const std::vector<std::string>& argv)
+{
+    int out[2], in[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(in[0], 0);
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(in[0]);
+    m_out = out[0];
+    m_in = in[1];
+}
+
+Child::~Child()
+{
+    if (!m_reaped && m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    if (m_out >= 0)
+        ::close(m_out);
+    if (m_in >= 0)
+        ::close(m_in);
+}
+
+std::string Child::ReadLine(int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (auto nl = m_buffer.find('\n'); nl != std::string::npos) {
+            std::string line = m_buffer.substr(0, nl);
+            m_buffer.erase(0, nl + 1);
+            return line;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{m_out, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) <= 0) {
+            if (left.count() <= 0)
+                return {};
+            continue;
+        }
+        char buf[4096];
+        ssize_t n = ::read(m_out, buf, sizeof buf);
+        if (n <= 0)
+            return {};
+        m_buffer.append(buf, static_cast<size_t>(n));
+    }
+}
+
+void Child::Kill(int signal) { ::kill(m_pid, signal); }
+
+void Child::CloseStdin()
+{
+    if (m_in >= 0)
+        ::close(m_in);
+    m_in = -1;
+}
+
+int Child::Wait(int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int st = 0;
+        pid_t r = ::waitpid(m_pid, &st, WNOHANG);
+        if (r == m_pid) {
+            m_reaped = true;
+            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        }
+        if (std::chrono::steady_clock::now() > deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::string TestBinaryDir()
+{
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string self(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    return self.substr(0, self.rfind('/'));
+}
+
+} // namespace testing_support

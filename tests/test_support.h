@@ -1,0 +1,79 @@
+#pragma once
+// Shared by the tests: a private temporary folder, and an environment in which
+// the registry and the session are the test's own.
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh temporary folder, removed with everything in it when destroyed.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Points $VINTREL_REGISTRY and $VINTREL_SESSION into a temporary folder for the
+// life of the object and restores them afterwards.
+class IsolatedEnvironment {
+public:
+    IsolatedEnvironment();
+    ~IsolatedEnvironment();
+    const TempDir& dir() const { return m_dir; }
+
+private:
+    TempDir m_dir;
+    std::vector<std::pair<std::string, std::string>> m_saved;
+};
+
+void WriteText(const std::string& path, const std::string& text);
+std::string ReadText(const std::string& path);
+
+// Runs a program with an argument vector; returns its exit status and what it
+// printed on stdout (stderr passes through).
+struct RunResult {
+    int status = -1;
+    std::string out;
+};
+RunResult Run(const std::vector<std::string>& argv);
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// A started program whose stdout the test reads line by line; killed (SIGKILL)
+// and reaped when destroyed if still running.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& argv);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    int pid() const { return m_pid; }
+    // The next line without its '\n'; "" on end of file or after `timeoutMs`.
+    std::string ReadLine(int timeoutMs = 10000);
+    void Kill(int signal);
+    // Waits for the end; the exit status, or 128 + signal. -1 after `timeoutMs`.
+    int Wait(int timeoutMs = 10000);
+    void CloseStdin();
+
+private:
+    int m_pid = -1;
+    int m_out = -1;
+    int m_in = -1;
+    std::string m_buffer;
+    bool m_reaped = false;
+};
+
+// The folder of the test helper programs (session_peer).
+std::string TestBinaryDir();
+
+} // namespace testing_support
