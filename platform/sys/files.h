@@ -2,6 +2,7 @@
 // Files and folders: the program folder, atomic rewrites, small readers.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sys {
 
@@ -16,6 +17,15 @@ void WriteFileAtomic(const std::string& path, std::string_view content);
 
 // Reads a whole file; throws sys::Error naming the file when it cannot.
 std::string ReadFile(const std::string& path);
+
+// Reads a text file's lines as a text-file reader does: lines end at CR LF,
+// LF or a lone CR; the last line needs no line end. Bytes are kept as they are
+// (NUL included). Throws sys::Error naming the file when it cannot be read.
+std::vector<std::string> ReadLines(const std::string& path);
+
+// Appends `text` to an existing file (it is not created); throws sys::Error
+// naming the file when it is missing or cannot be written.
+void AppendToFile(const std::string& path, std::string_view text);
 
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);

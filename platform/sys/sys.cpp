@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <clocale>
+#include <locale.h>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -117,6 +119,49 @@ std::string ReadFile(const std::string& path)
     return out;
 }
 
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::string data = ReadFile(path);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (data[i] != '\r' && data[i] != '\n')
+            continue;
+        lines.emplace_back(data, start, i - start);
+        if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < data.size())
+        lines.emplace_back(data, start, data.size() - start);
+    return lines;
+}
+
+void AppendToFile(const std::string& path, std::string_view text)
+{
+    Fd f;
+    f.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (f.fd < 0)
+        ThrowErrno("cannot open " + path + " for appending", errno);
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t w = ::write(f.fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowErrno("cannot write " + path, errno);
+        }
+        p += w;
+        left -= static_cast<size_t>(w);
+    }
+    if (::close(f.fd) != 0) {
+        f.fd = -1;
+        ThrowErrno("cannot write " + path, errno);
+    }
+    f.fd = -1;
+}
+
 bool FileExists(const std::string& path)
 {
     struct stat st {};
@@ -180,6 +225,40 @@ std::vector<std::string> Split(std::string_view s, char sep)
         out.emplace_back(s.substr(start, pos - start));
         start = pos + 1;
     }
+}
+
+int StrToInt(const std::string& text)
+{
+    auto bad = [&]() -> int { throw Error("'" + text + "' is not a valid integer value"); };
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i == text.size())
+        return bad();
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return bad();
+        value = value * 10 + (text[i] - '0');
+        if (value > 2147483648LL)
+            return bad();
+    }
+    if (negative)
+        value = -value;
+    if (value > 2147483647LL)
+        return bad();
+    return static_cast<int>(value);
+}
+
+int CompareCollated(const std::string& a, const std::string& b)
+{
+    // The environment's collation, looked up once; "C" when it names none.
+    static locale_t collation = [] {
+        locale_t l = ::newlocale(LC_COLLATE_MASK, "", static_cast<locale_t>(nullptr));
+        return l ? l : ::newlocale(LC_COLLATE_MASK, "C", static_cast<locale_t>(nullptr));
+    }();
+    return ::strcoll_l(a.c_str(), b.c_str(), collation);
 }
 
 // ---- time and chance -------------------------------------------------------

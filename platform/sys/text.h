@@ -13,4 +13,13 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 
 std::vector<std::string> Split(std::string_view s, char sep);
 
+// A decimal integer with an optional sign that fits in 32 bits; anything else
+// (empty, blanks, "1x", "--1", too large) throws sys::Error
+// "'<text>' is not a valid integer value".
+int StrToInt(const std::string& text);
+
+// Compares two texts with the user's collation (the locale of LC_ALL,
+// LC_COLLATE or LANG), case-sensitive; negative, zero or positive.
+int CompareCollated(const std::string& a, const std::string& b);
+
 } // namespace sys

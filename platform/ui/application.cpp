@@ -37,13 +37,15 @@ void Form::SetVisible(bool v)
     if (v == Visible())
         return;
     Control::SetVisible(v);
+    // As the window procedure does, an error in these handlers is shown and
+    // whoever showed or hid the form goes on.
     if (v) {
         if (OnShow)
-            OnShow();
+            m_app.Deliver(OnShow);
         m_app.SetActiveForm(this);
     } else {
         if (OnHide)
-            OnHide();
+            m_app.Deliver(OnHide);
         m_app.FormHidden(*this);
     }
     m_app.Notify([this](FormListener& l) { l.FormChanged(*this); });
@@ -272,7 +274,7 @@ void Application::CreateForm(Form& form)
     m_toolkit->AttachPeers(form);
     Notify([&form](FormListener& l) { l.FormCreated(form); });
     if (form.OnCreate)
-        form.OnCreate();
+        Deliver(form.OnCreate);
 }
 
 Form* Application::FindForm(const std::string& nameOrClass) const
@@ -414,7 +416,7 @@ void Application::SetActiveForm(Form* form)
     if (form)
         Notify([form](FormListener& l) { l.FormActivated(*form); });
     if (form && form->OnActivate)
-        form->OnActivate();
+        Deliver(form->OnActivate);
 }
 
 void Application::FormHidden(Form& form)
@@ -434,7 +436,7 @@ void Application::Minimize()
     m_minimized = true;
     m_active = nullptr;
     if (OnMinimize)
-        OnMinimize();
+        Deliver(OnMinimize);
 }
 
 void Application::Restore()
@@ -443,7 +445,7 @@ void Application::Restore()
         return;
     m_minimized = false;
     if (OnRestore)
-        OnRestore();
+        Deliver(OnRestore);
     if (m_mainForm && m_mainForm->Visible())
         SetActiveForm(m_mainForm);
 }
@@ -462,7 +464,7 @@ void Application::Activate()
         return;
     m_appActive = true;
     if (OnActivate)
-        OnActivate();
+        Deliver(OnActivate);
 }
 
 void Application::Deactivate()
@@ -472,7 +474,7 @@ void Application::Deactivate()
     m_appActive = false;
     m_active = nullptr;
     if (OnDeactivate)
-        OnDeactivate();
+        Deliver(OnDeactivate);
 }
 
 int Application::MessageBox(const std::string& text, const std::string& caption, unsigned flags)

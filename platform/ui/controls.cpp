@@ -332,6 +332,13 @@ void ListView::Delete(int index)
     Changed(Prop::Rows);
 }
 
+void ListView::DeleteIf(const std::function<bool(const ListItem&)>& pick)
+{
+    std::erase_if(m_items, [&](const auto& item) { return pick(*item); });
+    Reindex();
+    Changed(Prop::Rows);
+}
+
 void ListView::Clear()
 {
     m_items.clear();

@@ -262,6 +262,8 @@ public:
     // Tells the peer that captions or sub-items were edited in place.
     void ItemsChanged() { Changed(Prop::Rows); }
     void Delete(int index);
+    // Deletes every row the predicate picks, in one pass.
+    void DeleteIf(const std::function<bool(const ListItem&)>& pick);
     void Clear();
 
     // Selection changes raise OnSelectItem(row, selected) for each row whose
