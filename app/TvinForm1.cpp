@@ -1,10 +1,308 @@
 #include "app/TvinForm1.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/Program.h"
+#include "list/TForm6.h"
+#include "platform/image/image.h"
+#include "platform/session/session.h"
+#include "platform/shell/shell.h"
+#include "platform/sys/files.h"
+#include "platform/sys/text.h"
+#include "settings/TForm3.h"
+#include "settings/colorfile.h"
+#include "settings/language.h"
+#include "settings/options.h"
+#include "sharing/imagehost.h"
+
+const char* const kHomePage = "http://www.vintrel.example/";
+
+namespace {
+constexpr int kMargin = 20;
+constexpr int kNameWidth = 79, kPathWidth = 150;
+constexpr unsigned kTrayCallback = session::WM_USER + 1;   // 1025
+constexpr std::uint32_t kProgramIcon = 1;
+}
+
+std::string ProgramTitle(const std::string& programPath)
+{
+    std::string name = programPath.substr(programPath.find_last_of('/') + 1);
+    name = name.substr(0, name.find('.'));
+    if (name.size() > 1)
+        name = name.substr(0, 1) + sys::LowerAscii(name.substr(1));
+    return name;
+}
+
+std::string EntryName(const std::string& entry)
+{
+    std::string text = entry;
+    std::replace(text.begin(), text.end(), '/', '\\');
+    auto cut = text.find_last_of("\\:");
+    return cut == std::string::npos ? text : text.substr(cut + 1);
+}
 
 TvinForm1::TvinForm1(Program& program)
-    : ui::Form(program.app, "vinForm1", "TvinForm1"), m_program(program)
+    : ui::Form(program.app, "vinForm1", "TvinForm1"),
+      GroupBox2(this, "GroupBox2"),
+      Image1(&GroupBox2, "Image1"),
+      webbrowser1(&GroupBox2, "webbrowser1"),
+      GroupBox1(this, "GroupBox1"),
+      JvXPButton5(&GroupBox1, "JvXPButton5"),
+      JvXPButton6(&GroupBox1, "JvXPButton6"),
+      JvXPButton7(&GroupBox1, "JvXPButton7"),
+      JvXPButton8(&GroupBox1, "JvXPButton8"),
+      JvXPButton4(&GroupBox1, "JvXPButton4"),
+      JvXPButton1(&GroupBox1, "JvXPButton1"),
+      JvXPButton3(&GroupBox1, "JvXPButton3"),
+      JvXPButton2(&GroupBox1, "JvXPButton2"),
+      JvXPButton9(&GroupBox1, "JvXPButton9"),
+      ListView1(this, "ListView1"),
+      Label1(this, "Label1"),
+      PopupMenu1(*this, "PopupMenu1"),
+      Delete1(PopupMenu1.Add("Delete1", "Delete")),
+      Use1(PopupMenu1.Add("Use1", "Load on Gsm !")),
+      Copy1(PopupMenu1.Add("Copy1", "Copy")),
+      Copylink1(Copy1.Add("Copylink1", "Copy link")),
+      Copyforforum1(Copy1.Add("Copyforforum1", "Copy for forum")),
+      Copyforwebsite1(Copy1.Add("Copyforwebsite1", "Copy for website")),
+      imagehost1(PopupMenu1.Add("imagehost1", "On " + ImageHostDomain() + " ")),
+      Openimagehostwebsite1(imagehost1.Add("Openimagehostwebsite1", "Open " + ImageHostDomain() + " website")),
+      Copylink2(imagehost1.Add("Copylink2", "If the link is hosted on " + ImageHostDomain() + ":")),
+      forWebsites1(imagehost1.Add("forWebsites1", "Copy for Websites")),
+      forforums1(imagehost1.Add("forforums1", "Copy for forums 1")),
+      Forforums21(imagehost1.Add("Forforums21", "Copy for forums 2")),
+      Youneedtopastedirectlinktoimageonly1(imagehost1.Add("Youneedtopastedirectlinktoimageonly1", "And if not:")),
+      Upload1(imagehost1.Add("Upload1", "Upload/Transload to " + ImageHostDomain())),
+      Addweblink1(PopupMenu1.Add("Addweblink1", "Add a weblink")),
+      Addalocalfile1(PopupMenu1.Add("Addalocalfile1", "Add a local file")),
+      SetasWallpaper1(PopupMenu1.Add("SetasWallpaper1", "Set as Wallpaper")),
+      PopupMenu2(*this, "PopupMenu2"),
+      truc1(PopupMenu2.Add("truc1", "Show")),
+      chouette1(PopupMenu2.Add("chouette1", "Close")),
+      m_program(program)
 {
-    SetCaption("Vintrel");
-    SetBounds(0, 0, 259, 418);
+    // A small window of fixed size: the picture frame, the buttons, the list.
+    SetCaption("Vin Trel  v1.3");
+    SetBounds(254, 119, 259, 418);
+    SetColor(13677484);
+
+    GroupBox2.SetBounds(8, 9, 233, 150);
+    GroupBox2.SetColor(ui::clBtnText);
+    Image1.SetBounds(0, 0, 233, 150);
+    Image1.SetCenter(true);
+    Image1.SetProportional(true);
+    Image1.SetStretch(true);
+    webbrowser1.SetBounds(1, 0, 0, 155);
+
+    GroupBox1.SetBounds(8, 160, 233, 73);
+    struct ButtonDesign {
+        ui::Button& button;
+        int left, top, width, height;
+        const char* caption;
+    };
+    for (const ButtonDesign& b : {
+             ButtonDesign{JvXPButton5, 8, 16, 41, 17, "Options"},
+             ButtonDesign{JvXPButton6, 52, 16, 43, 17, "Colors"},
+             ButtonDesign{JvXPButton7, 100, 16, 41, 17, "Tools"},
+             ButtonDesign{JvXPButton8, 144, 16, 17, 17, "H"},
+             ButtonDesign{JvXPButton4, 162, 16, 66, 50, "2gsm"},
+             ButtonDesign{JvXPButton1, 8, 40, 81, 25, "Search Picture"},
+             ButtonDesign{JvXPButton3, 96, 40, 25, 25, "+"},
+             ButtonDesign{JvXPButton2, 128, 40, 25, 25, "-"},
+             ButtonDesign{JvXPButton9, 212, 50, 13, 13, "s"},
+         }) {
+        b.button.SetBounds(b.left, b.top, b.width, b.height);
+        b.button.SetCaption(b.caption);
+    }
+
+    ListView1.SetBounds(8, 240, 233, 134);
+    ListView1.SetColor(12435644);
+    ListView1.MultiSelect = true;
+    ListView1.AddColumn("Name", kNameWidth);
+    ListView1.AddColumn("Path", kPathWidth);
+    Label1.SetVisible(false);
+    Copylink2.SetEnabled(false);
+    Youneedtopastedirectlinktoimageonly1.SetEnabled(false);
+
+    OnCreate = [this] { FormCreate(); };
+    OnActivate = [this] { FormActivate(); };
+    OnDestroy = [this] { FormDestroy(); };
+    JvXPButton8.OnClick = [this] { JvXPButton8Click(); };
+    JvXPButton2.OnClick = [this] { JvXPButton2Click(); };
+    JvXPButton3.OnClick = [this] { JvXPButton3Click(); };
+    Delete1.OnClick = [this] { Delete1Click(); };
+    ListView1.OnColumnClick = [this](int column) { ListView1ColumnClick(column); };
 }
+
+TvinForm1::~TvinForm1() = default;
+
+// ---- lifetime ------------------------------------------------------------------
+
+void TvinForm1::FormCreate()
+{
+    TrayIconData = {};
+    TrayIconData.cbSize = sizeof TrayIconData;
+    TrayIconData.hWnd = Handle;
+    TrayIconData.uID = 0;
+    TrayIconData.uFlags = session::NIF_MESSAGE | session::NIF_ICON | session::NIF_TIP;
+    TrayIconData.uCallbackMessage = kTrayCallback;
+    TrayIconData.hIcon = kProgramIcon;
+    std::string tip = ProgramTitle(m_program.args.empty() ? std::string("vintrel") : m_program.args[0]);
+    std::memcpy(TrayIconData.szTip, tip.data(), std::min<size_t>(tip.size(), sizeof TrayIconData.szTip - 1));
+    session::Shell_NotifyIcon(session::NIM_ADD, &TrayIconData);
+
+    NewDownloadMessage = session::RegisterWindowMessage("Vintrel.WM_NEWDOWNLOAD");
+
+    // The command line becomes one line of the list file: an address alone,
+    // or every argument joined with single blanks, which gives back a path
+    // that the shell passed split at its blanks.
+    const auto& args = m_program.args;
+    if (args.size() > 1) {
+        StartPrefix.clear();
+        if (args[1].size() > 7)
+            StartPrefix = args[1].substr(0, 7);
+        std::string line;
+        if (StartPrefix == "http://") {
+            line = args[1];
+        } else {
+            for (size_t i = 1; i < args.size(); ++i)
+                line += (i > 1 ? " " : "") + args[i];
+        }
+        sys::AppendToFile(m_program.PathOf("files.ini"), line + "\r\n");
+    }
+}
+
+void TvinForm1::FormActivate()
+{
+    if (!m_program.Form6->Visible()) {
+        if (!OptionsFileExists(m_program)) {
+            m_program.Form3->Show();
+        } else if (ListView1.Count() == 0) {
+            readoptions(m_program);
+            moui(m_program);
+            loadlist();
+        }
+        readcolorfile(m_program.PathOf("color.ini"), [this](int index, ui::TColor color) {
+            if (index == 0)
+                SetColor(color);
+            else if (index == 1)
+                GroupBox2.SetColor(color);
+            else
+                ListView1.SetColor(color);
+        });
+    }
+    if (ListView1.Count() > 0) {
+        adresizescroll(0);
+        adresizescroll(1);
+    }
+}
+
+void TvinForm1::FormDestroy()
+{
+    session::Shell_NotifyIcon(session::NIM_DELETE, &TrayIconData);
+}
+
+void TvinForm1::JvXPButton8Click()
+{
+    shell::ShellExecute(Handle, "", kHomePage, "", "", shell::SW_SHOWNORMAL);
+}
+
+// ---- the picture list -------------------------------------------------------------
+
+ui::ListItem& TvinForm1::AddRow(const std::string& entry)
+{
+    return ListView1.AddItem(EntryName(entry), {entry});
+}
+
+void TvinForm1::WriteListFile()
+{
+    std::string content;
+    for (int i = 0; i < ListView1.Count(); ++i)
+        content += ListView1.Item(i).SubItems.at(0) + "\r\n";
+    // Written to a temporary file and renamed over the old one, so a failed
+    // rewrite leaves the old list whole.
+    sys::WriteFileAtomic(m_program.PathOf("files.ini"), content);
+}
+
+void TvinForm1::loadlist()
+{
+    const std::string file = m_program.PathOf("files.ini");
+    if (!sys::FileExists(file))
+        return;
+    std::vector<std::string> lines = sys::ReadLines(file);
+    ListView1.Clear();
+    for (const auto& line : lines)
+        if (line.size() > 7)
+            AddRow(line);
+    if (ListView1.Count() == 0)
+        return;
+    adresizescroll(0);
+    adresizescroll(1);
+
+    const std::string path = ListView1.Item(0).SubItems.at(0);
+    if (path.compare(0, 7, "http://") != 0 && sys::FileExists(path)) {
+        Label1.SetCaption(path);
+        Image1.SetPicture(img::LoadPicture(path));
+    } else {
+        webbrowser1.SetWidth(235);
+        Label1.SetCaption(path);
+        webbrowser1.Navigate(Label1.Caption());
+    }
+}
+
+void TvinForm1::remmove()
+{
+    if (ListView1.SelCount() == 0)
+        return;
+    deltruc();
+    WriteListFile();
+}
+
+void TvinForm1::deltruc()
+{
+    ListView1.DeleteIf([](const ui::ListItem& row) { return row.Selected(); });
+    remresizescroll(0);
+    remresizescroll(1);
+}
+
+void TvinForm1::adresizescroll(int column)
+{
+    if (ListView1.Count() == 0)
+        return;
+    const ui::ListItem& last = ListView1.Item(ListView1.Count() - 1);
+    if (column == 0) {
+        int wanted = m_program.app.TextWidth(ListView1, last.Caption) + kMargin;
+        if (ListView1.Columns()[0].Width < wanted)
+            ListView1.SetColumnWidth(0, wanted);
+    } else {
+        int width = m_program.app.TextWidth(ListView1, last.SubItems.at(0));
+        if (width > kMargin)
+            ListView1.SetColumnWidth(1, width + kMargin);
+    }
+}
+
+void TvinForm1::remresizescroll(int column)
+{
+    int widest = 0;
+    for (int i = 0; i < ListView1.Count(); ++i) {
+        const ui::ListItem& row = ListView1.Item(i);
+        widest = std::max(widest, m_program.app.TextWidth(ListView1, column == 0 ? row.Caption : row.SubItems.at(0)));
+    }
+    ListView1.SetColumnWidth(column == 0 ? 0 : 1, widest + kMargin);
+    if (ListView1.Count() == 0) {
+        ListView1.SetColumnWidth(0, kNameWidth);
+        ListView1.SetColumnWidth(1, kPathWidth);
+    }
+}
+
+void TvinForm1::ListView1ColumnClick(int)
+{
+    // Always ascending by Name, whichever column was clicked.
+    ListView1.Sort([](const ui::ListItem& a, const ui::ListItem& b) { return sys::CompareCollated(a.Caption, b.Caption); });
+}
+
+void TvinForm1::JvXPButton2Click() { remmove(); }
+void TvinForm1::Delete1Click() { remmove(); }
+
+void TvinForm1::JvXPButton3Click() { m_program.Form6->Show(); }
