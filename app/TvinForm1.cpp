@@ -36,10 +36,10 @@ std::string ProgramTitle(const std::string& programPath)
 
 std::string EntryName(const std::string& entry)
 {
-    std::string text = entry;
-    std::replace(text.begin(), text.end(), '/', '\\');
-    auto cut = text.find_last_of("\\:");
-    return cut == std::string::npos ? text : text.substr(cut + 1);
+    // Reading "/" as "\" and cutting after the last "\" or ":" is cutting
+    // after the last of the three.
+    auto cut = entry.find_last_of("/\\:");
+    return cut == std::string::npos ? entry : entry.substr(cut + 1);
 }
 
 TvinForm1::TvinForm1(Program& program)
@@ -232,9 +232,11 @@ void TvinForm1::loadlist()
         return;
     std::vector<std::string> lines = sys::ReadLines(file);
     ListView1.Clear();
-    for (const auto& line : lines)
-        if (line.size() > 7)
-            AddRow(line);
+    for (auto& line : lines)
+        if (line.size() > 7) {
+            std::string name = EntryName(line);
+            ListView1.AddItem(std::move(name), {std::move(line)});
+        }
     if (ListView1.Count() == 0)
         return;
     adresizescroll(0);

@@ -74,32 +74,11 @@ std::string ReadText(const std::string& path)
 
 RunResult Run(const std::vector<std::string>& argv)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        throw std::runtime_error("pipe failed");
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], 1);
-        ::close(fds[0]);
-        ::close(fds[1]);
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
+    Child child(argv);
+    child.CloseStdin();
     RunResult r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0)
-            r.out.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.out = child.ReadAll();
+    r.status = child.Wait(60000);
     return r;
 }
 
@@ -168,6 +147,18 @@ std::string Child::ReadLine(int timeoutMs)
             return {};
         m_buffer.append(buf, static_cast<size_t>(n));
     }
+}
+
+std::string Child::ReadAll()
+{
+    std::string out = std::move(m_buffer);
+    m_buffer.clear();
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(m_out, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            out.append(buf, static_cast<size_t>(n));
+    return out;
 }
 
 void Child::Kill(int signal) { ::kill(m_pid, signal); }

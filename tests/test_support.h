@@ -60,6 +60,8 @@ public:
     int pid() const { return m_pid; }
     // The next line without its '\n'; "" on end of file or after `timeoutMs`.
     std::string ReadLine(int timeoutMs = 10000);
+    // Everything it writes until it closes its stdout.
+    std::string ReadAll();
     void Kill(int signal);
     // Waits for the end; the exit status, or 128 + signal. -1 after `timeoutMs`.
     int Wait(int timeoutMs = 10000);

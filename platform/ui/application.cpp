@@ -61,8 +61,13 @@ void Form::SetCaption(const std::string& text)
 
 void Form::Show()
 {
-    SetVisible(true);
-    BringToFront();
+    // Showing a hidden form activates it; one already shown comes forward.
+    // (Activating it twice would run its activation handler twice, even when
+    // that handler has just brought another window forward.)
+    if (!Visible())
+        SetVisible(true);
+    else
+        BringToFront();
 }
 
 void Form::Hide() { SetVisible(false); }

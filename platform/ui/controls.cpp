@@ -313,10 +313,10 @@ const ListItem& ListView::Item(int index) const
     return const_cast<ListView*>(this)->Item(index);
 }
 
-ListItem& ListView::AddItem(const std::string& caption, std::vector<std::string> subItems)
+ListItem& ListView::AddItem(std::string caption, std::vector<std::string> subItems)
 {
     auto item = std::make_unique<ListItem>();
-    item->Caption = caption;
+    item->Caption = std::move(caption);
     item->SubItems = std::move(subItems);
     item->m_index = Count();
     m_items.push_back(std::move(item));

@@ -258,7 +258,7 @@ public:
     int Count() const { return static_cast<int>(m_items.size()); }
     ListItem& Item(int index);
     const ListItem& Item(int index) const;
-    ListItem& AddItem(const std::string& caption, std::vector<std::string> subItems = {});
+    ListItem& AddItem(std::string caption, std::vector<std::string> subItems = {});
     // Tells the peer that captions or sub-items were edited in place.
     void ItemsChanged() { Changed(Prop::Rows); }
     void Delete(int index);
