@@ -20,6 +20,12 @@ Program::Program(std::string folder_, std::vector<std::string> args_)
     app.Title = "Vintrel";
 }
 
+std::string Program::ProgramFile() const
+{
+    std::string name = args.empty() ? std::string("vintrel") : args[0].substr(args[0].find_last_of('/') + 1);
+    return PathOf(name);
+}
+
 Program::~Program()
 {
     // The windows go before the link that gave them their handles.

@@ -41,6 +41,8 @@ public:
 
     // A file of the program folder by name.
     std::string PathOf(const std::string& name) const { return folder + "/" + name; }
+    // The program file: its name as started, in the program folder.
+    std::string ProgramFile() const;
 
     ui::Application app;
     const std::string folder;

@@ -10,6 +10,7 @@
 #include "platform/shell/shell.h"
 #include "platform/sys/files.h"
 #include "platform/sys/text.h"
+#include "settings/TForm2.h"
 #include "settings/TForm3.h"
 #include "settings/colorfile.h"
 #include "settings/language.h"
@@ -129,6 +130,8 @@ TvinForm1::TvinForm1(Program& program)
     OnActivate = [this] { FormActivate(); };
     OnDestroy = [this] { FormDestroy(); };
     JvXPButton8.OnClick = [this] { JvXPButton8Click(); };
+    JvXPButton5.OnClick = [this] { JvXPButton5Click(); };
+    JvXPButton6.OnClick = [this] { JvXPButton6Click(); };
     JvXPButton2.OnClick = [this] { JvXPButton2Click(); };
     JvXPButton3.OnClick = [this] { JvXPButton3Click(); };
     Delete1.OnClick = [this] { Delete1Click(); };
@@ -177,7 +180,7 @@ void TvinForm1::FormActivate()
 {
     if (!m_program.Form6->Visible()) {
         if (!OptionsFileExists(m_program)) {
-            m_program.Form3->Show();
+            JvXPButton5Click();
         } else if (ListView1.Count() == 0) {
             readoptions(m_program);
             moui(m_program);
@@ -207,6 +210,9 @@ void TvinForm1::JvXPButton8Click()
 {
     shell::ShellExecute(Handle, "", kHomePage, "", "", shell::SW_SHOWNORMAL);
 }
+
+void TvinForm1::JvXPButton5Click() { m_program.Form3->Show(); }
+void TvinForm1::JvXPButton6Click() { m_program.Form2->Show(); }
 
 // ---- the picture list -------------------------------------------------------------
 

@@ -68,6 +68,8 @@ public:
     void FormActivate();
     void FormDestroy();
     void JvXPButton8Click();
+    void JvXPButton5Click();
+    void JvXPButton6Click();
 
     // The picture list.
     void loadlist();

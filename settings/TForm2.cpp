@@ -1,6 +1,23 @@
 #include "settings/TForm2.h"
 
 #include "app/Program.h"
+#include "app/TvinForm1.h"
+#include "settings/colorfile.h"
+
+namespace {
+
+// What "Reset" puts in the swatches: background, picture frame, list.
+constexpr ui::TColor kResetBackground = ui::RGB(113, 111, 100);
+constexpr ui::TColor kResetScreen = ui::clBlack;
+constexpr ui::TColor kResetList = ui::RGB(192, 220, 192);
+
+} // namespace
+
+void SwatchPanel::Click()
+{
+    if (Enabled() && OnClick)
+        OnClick();
+}
 
 TForm2::TForm2(Program& program)
     : ui::Form(program.app, "Form2", "TForm2"),
@@ -52,4 +69,77 @@ TForm2::TForm2(Program& program)
     Button4.SetCaption("Use");
     Button2.SetBounds(240, 232, 49, 25);
     Button2.SetCaption("Ok");
+
+    OnShow = [this] { FormShow(); };
+    JvGammaPanel1.OnChangeColor = [this](ui::TColor fg, ui::TColor bg) { JvGammaPanel1ChangeColor(fg, bg); };
+    Panel1.OnClick = [this] { Panel1Click(); };
+    Panel2.OnClick = [this] { Panel2Click(); };
+    Panel3.OnClick = [this] { Panel3Click(); };
+    Button4.OnClick = [this] { Button4Click(); };
+    Button1.OnClick = [this] { Button1Click(); };
+    Button3.OnClick = [this] { Button3Click(); };
+    Button5.OnClick = [this] { Button5Click(); };
+    Button2.OnClick = [this] { Button2Click(); };
 }
+
+// Every showing starts again from what the main window shows; edits that were
+// never used are dropped here.
+void TForm2::FormShow()
+{
+    const TvinForm1& main = *m_program.vinForm1;
+    Panel1.SetColor(main.Color());
+    Panel2.SetColor(main.GroupBox2.Color());
+    Panel3.SetColor(main.ListView1.Color());
+}
+
+void TForm2::Panel1Click() { RadioButton1.SetChecked(true); }
+void TForm2::Panel2Click() { RadioButton2.SetChecked(true); }
+void TForm2::Panel3Click() { RadioButton3.SetChecked(true); }
+
+// Only the foreground colour is used: a change of the background colour hands
+// the chosen swatch the foreground colour as it stands.
+void TForm2::JvGammaPanel1ChangeColor(ui::TColor foreground, ui::TColor)
+{
+    if (RadioButton1.Checked())
+        Panel1.SetColor(foreground);
+    else if (RadioButton2.Checked())
+        Panel2.SetColor(foreground);
+    else if (RadioButton3.Checked())
+        Panel3.SetColor(foreground);
+}
+
+void TForm2::ApplySwatches()
+{
+    TvinForm1& main = *m_program.vinForm1;
+    main.SetColor(Panel1.Color());
+    main.GroupBox2.SetColor(Panel2.Color());
+    main.ListView1.SetColor(Panel3.Color());
+}
+
+void TForm2::Button4Click() { ApplySwatches(); }
+
+// Applied first, so a failed write still leaves the colours on screen.
+void TForm2::Button1Click()
+{
+    ApplySwatches();
+    writecolorfile(m_program.PathOf("color.ini"), Panel1.Color(), Panel2.Color(), Panel3.Color());
+}
+
+// A failed read leaves the swatches read so far changed and the main window
+// untouched.
+void TForm2::Button3Click()
+{
+    readcolorfile(m_program.PathOf("color.ini"), [this](int index, ui::TColor color) {
+        (index == 0 ? Panel1 : index == 1 ? Panel2 : Panel3).SetColor(color);
+    });
+    ApplySwatches();
+}
+
+void TForm2::Button5Click()
+{
+    Panel1.SetColor(kResetBackground);
+    Panel2.SetColor(kResetScreen);
+    Panel3.SetColor(kResetList);
+}
+
+void TForm2::Button2Click() { Close(); }

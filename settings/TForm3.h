@@ -16,6 +16,12 @@ public:
     ui::ComboBox ComboBox2;     // languages: 0 English, 1 French
     ui::Button Button1, Button2;   // "Save", "Close"
 
+    void FormShow();
+    void FormClose(ui::CloseAction& action);
+    void ComboBox2Select();
+    void Button1Click();
+    void Button2Click();
+
 private:
     Program& m_program;
 };

@@ -31,3 +31,11 @@ void readcolorfile(const std::string& path, const std::function<void(int, ui::TC
         apply(index, value);
     }
 }
+
+void writecolorfile(const std::string& path, ui::TColor c1, ui::TColor c2, ui::TColor c3)
+{
+    std::string content;
+    for (ui::TColor c : {c1, c2, c3})
+        content += std::to_string(c) + "\r\n";
+    sys::WriteFileAtomic(path, content);
+}

@@ -19,3 +19,11 @@ void readoptions(Program& program)
     options.ComboBox1.SetItemIndex(sys::StrToInt(line(1)));
     options.ComboBox2.SetItemIndex(sys::StrToInt(line(2)));
 }
+
+void writeoptions(Program& program)
+{
+    const TForm3& options = *program.Form3;
+    sys::WriteFileAtomic(program.PathOf("options.ini"),
+                         options.Edit1.Text() + "\r\n" + std::to_string(options.ComboBox1.ItemIndex()) + "\r\n" +
+                             std::to_string(options.ComboBox2.ItemIndex()) + "\r\n");
+}

@@ -10,4 +10,8 @@ class Program;
 // integer stops the reading with an error, leaving what was read in place.
 void readoptions(Program& program);
 
+// Writes the phone number, the phone model index and the language index,
+// one a line, replacing the file atomically.
+void writeoptions(Program& program);
+
 bool OptionsFileExists(const Program& program);

@@ -116,7 +116,7 @@ TEST_F(SecondaryWindows, ControlsAreFoundByNameWithTextAndPlace)
         Bounds bounds;        // {} when the place is our own choice
     };
     const Case cases[] = {
-        {"TForm2", "JvGammaPanel1", "TPanel", "Form2", "", {16, 8, 65, 250}},
+        {"TForm2", "JvGammaPanel1", "TJvGammaPanel", "Form2", "", {16, 8, 65, 250}},
         {"TForm2", "Panel3", "TPanel", "Form2", "", {104, 128, 49, 41}},
         {"TForm2", "RadioButton2", "TRadioButton", "Form2", "Screen", {176, 80, 97, 17}},
         {"TForm2", "Button3", "TButton", "Form2", "Reinit", {104, 184, 49, 25}},
@@ -124,7 +124,7 @@ TEST_F(SecondaryWindows, ControlsAreFoundByNameWithTextAndPlace)
         {"TForm2", "Button2", "TButton", "Form2", "Ok", {240, 232, 49, 25}},
         {"TForm3", "GroupBox1", "TGroupBox", "Form3", "Phone number", {8, 16, 177, 49}},
         {"TForm3", "Edit1", "TEdit", "GroupBox1", "", {16, 16, 145, 21}},
-        {"TForm3", "ComboBox1", "TComboBox", "Form3", "", {16, 80, 161, 19}},
+        {"TForm3", "ComboBox1", "TComboBox", "Form3", "[- Choose your mobile -]", {16, 80, 161, 19}},
         {"TForm3", "ComboBox2", "TComboBox", "Form3", "English", {56, 120, 89, 19}},
         {"TForm3", "Button2", "TButton", "Form3", "Close", {112, 160, 67, 25}},
         {"TForm4", "Edit1", "TEdit", "Form4", "", {}},

@@ -134,8 +134,22 @@ struct RegistryStore::Impl {
     std::mutex mutex;           // one call at a time on this connection
     bool writing = false;       // for the wording of errors
     std::map<const char*, sqlite3_stmt*> statements;
+    std::vector<std::pair<RootKey, std::vector<std::string>>> denied;   // lower-case paths
 
     explicit Impl(std::string p);
+    bool Denied(RootKey root, const std::string& key) const
+    {
+        std::vector<std::string> parts = PathParts(sys::LowerAscii(key));
+        for (const auto& [r, prefix] : denied)
+            if (r == root && prefix.size() <= parts.size() && std::equal(prefix.begin(), prefix.end(), parts.begin()))
+                return true;
+        return false;
+    }
+    void CheckWritable(RootKey root, const std::string& key) const
+    {
+        if (Denied(root, key))
+            throw RegistryError(std::string("access is denied to ") + RootKeyName(root) + "\\" + JoinPath(PathParts(key)));
+    }
     ~Impl() { Close(); }
     void Close();
 
@@ -408,6 +422,7 @@ bool RegistryStore::KeyExists(RootKey root, const std::string& key)
 bool RegistryStore::CreateKey(RootKey root, const std::string& key)
 {
     std::lock_guard lock(m->mutex);
+    m->CheckWritable(root, key);
     Impl::Transaction t(*m, true);
     bool created = false;
     m->Create(root, key, created);
@@ -418,6 +433,8 @@ bool RegistryStore::CreateKey(RootKey root, const std::string& key)
 bool RegistryStore::DeleteKey(RootKey root, const std::string& key)
 {
     std::lock_guard lock(m->mutex);
+    if (m->Denied(root, key))
+        return false;
     Impl::Transaction t(*m, true);
     auto id = m->Find(root, key);
     if (!id)
@@ -451,6 +468,7 @@ std::optional<RegValue> RegistryStore::GetValue(RootKey root, const std::string&
 bool RegistryStore::SetValue(RootKey root, const std::string& key, const RegValue& value)
 {
     std::lock_guard lock(m->mutex);
+    m->CheckWritable(root, key);
     Impl::Transaction t(*m, true);
     auto id = m->Find(root, key);
     if (!id)
@@ -463,6 +481,8 @@ bool RegistryStore::SetValue(RootKey root, const std::string& key, const RegValu
 bool RegistryStore::DeleteValue(RootKey root, const std::string& key, const std::string& name)
 {
     std::lock_guard lock(m->mutex);
+    if (m->Denied(root, key))
+        return false;
     Impl::Transaction t(*m, true);
     auto id = m->Find(root, key);
     if (!id)
@@ -561,11 +581,28 @@ bool Registry::KeyExists(const std::string& key) { return m_store->KeyExists(m_r
 
 bool Registry::DeleteKey(const std::string& key) { return m_store->DeleteKey(m_root, Resolve(key)); }
 
-// True when the key exists afterwards, whether or not it was new.
+// True when the key exists afterwards, whether or not it was new; a key that
+// cannot be created throws an error that names it.
 bool Registry::CreateKey(const std::string& key)
 {
-    m_store->CreateKey(m_root, Resolve(key));
+    try {
+        m_store->CreateKey(m_root, Resolve(key));
+    } catch (const RegistryError& e) {
+        throw RegistryError("Failed to create key " + key + " (" + e.what() + ")");
+    }
     return true;
+}
+
+void RegistryStore::DenyWrites(RootKey root, const std::string& key)
+{
+    std::lock_guard lock(m->mutex);
+    m->denied.emplace_back(root, PathParts(sys::LowerAscii(key)));
+}
+
+void RegistryStore::AllowAllWrites()
+{
+    std::lock_guard lock(m->mutex);
+    m->denied.clear();
 }
 
 bool Registry::ValueExists(const std::string& name)

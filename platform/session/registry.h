@@ -75,6 +75,12 @@ public:
     bool SetValue(RootKey root, const std::string& key, const RegValue& value);
     bool DeleteValue(RootKey root, const std::string& key, const std::string& name);
 
+    // Refuses every change at or below a key, as a registry whose keys the
+    // user may not write does (tests of what the program does then).
+    // Creating or writing there throws RegistryError; deleting reports false.
+    void DenyWrites(RootKey root, const std::string& key);
+    void AllowAllWrites();
+
     // Subkey names and values of a key, in the order they were created.
     std::vector<std::string> SubKeys(RootKey root, const std::string& key);
     std::vector<RegValue> Values(RootKey root, const std::string& key);

@@ -179,10 +179,11 @@ bool IsAddress(const std::string& file)
            sys::StartsWithNoCase(file, "mailto:");
 }
 
-// The command registered for `verb` on the type of `path`, split into
-// arguments with the file put in. The file goes in after splitting, so a path
-// with blanks, quotes or backslashes stays one argument whether or not the
-// registered command quotes %1. Empty when nothing is registered.
+// The command registered for `verb` on the type of `path`, with the file put
+// in and then split into arguments, as the desktop does: a command that
+// quotes "%1" gets the path as one argument, one that does not gets a path
+// with blanks in pieces (the program joins them again). Empty when nothing
+// is registered.
 std::vector<std::string> RegisteredCommand(const std::string& path, const std::string& verb)
 {
     std::string name = path.substr(path.rfind('/') + 1);
@@ -204,21 +205,18 @@ std::vector<std::string> RegisteredCommand(const std::string& path, const std::s
     } catch (const sys::Error&) {
         return {};   // an unreadable registry has no associations
     }
-    auto args = SplitCommandLine(line);
+    std::string command;
     bool placed = false;
-    for (auto& arg : args) {
-        std::string out;
-        for (size_t i = 0; i < arg.size(); ++i) {
-            if (arg[i] == '%' && i + 1 < arg.size() && (arg[i + 1] == '1' || arg[i + 1] == 'L' || arg[i + 1] == 'l')) {
-                out += path;
-                placed = true;
-                ++i;
-            } else {
-                out += arg[i];
-            }
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '%' && i + 1 < line.size() && (line[i + 1] == '1' || line[i + 1] == 'L' || line[i + 1] == 'l')) {
+            command += path;
+            placed = true;
+            ++i;
+        } else {
+            command += line[i];
         }
-        arg = std::move(out);
     }
+    auto args = SplitCommandLine(command);
     if (!args.empty() && !placed)
         args.push_back(path);
     return args;
