@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "app/Program.h"
+#include "delivery/preview.h"
+#include "list/TForm4.h"
+#include "list/TForm5.h"
 #include "list/TForm6.h"
 #include "platform/image/image.h"
 #include "platform/session/session.h"
@@ -136,6 +139,11 @@ TvinForm1::TvinForm1(Program& program)
     JvXPButton3.OnClick = [this] { JvXPButton3Click(); };
     Delete1.OnClick = [this] { Delete1Click(); };
     ListView1.OnColumnClick = [this](int column) { ListView1ColumnClick(column); };
+    ListView1.OnSelectItem = [this](ui::ListItem& item, bool selected) { ListView1SelectItem(item, selected); };
+    webbrowser1.OnDocumentComplete = [this](const std::string& url) { webbrowser1DocumentComplete(url); };
+    JvXPButton1.OnClick = [this] { JvXPButton1Click(); };
+    Addweblink1.OnClick = [this] { Addweblink1Click(); };
+    Addalocalfile1.OnClick = [this] { Addalocalfile1Click(); };
 }
 
 TvinForm1::~TvinForm1() = default;
@@ -211,6 +219,47 @@ void TvinForm1::JvXPButton8Click()
     shell::ShellExecute(Handle, "", kHomePage, "", "", shell::SW_SHOWNORMAL);
 }
 
+// ---- the preview ----------------------------------------------------------------
+
+void TvinForm1::ListView1SelectItem(ui::ListItem&, bool)
+{
+    if (ListView1.SelCount() != 1)
+        return;
+    try {
+        // The focused row decides; a remote preview shows the selected one.
+        ui::ListItem* focused = ListView1.ItemFocused();
+        if (!focused)
+            throw sys::Error("no row has the focus");
+        const std::string path = focused->SubItems.at(0);
+        if (path.compare(0, 7, "http://") == 0 || !sys::FileExists(path)) {
+            SetasWallpaper1.SetEnabled(false);
+            webbrowser1.SetWidth(235);
+            Label1.SetCaption(ListView1.Selected()->SubItems.at(0));
+            webbrowser1.Navigate(Label1.Caption());
+        } else {
+            Label1.SetCaption(path);
+            Image1.SetPicture(img::LoadPictureByExtension(path));
+            webbrowser1.SetWidth(0);
+            SetasWallpaper1.SetEnabled(true);
+            SendInvitationOnSelection(m_program);
+        }
+    } catch (const std::exception&) {
+        ShowLanguageMessage(m_program, "Unsupported as local file", "Chargement non possible en fichier local");
+    }
+}
+
+// A picture page shows its first picture at the frame's width.
+void TvinForm1::webbrowser1DocumentComplete(const std::string&)
+{
+    browser::Document* document = webbrowser1.GetDocument();
+    if (document && document->Images().Count() > 0)
+        document->Images().Item(0).SetWidth(190);
+}
+
+void TvinForm1::JvXPButton1Click() { m_program.Form5->Show(); }
+void TvinForm1::Addweblink1Click() { m_program.Form4->Show(); }
+void TvinForm1::Addalocalfile1Click() { m_program.Form6->localtruc(); }
+
 void TvinForm1::JvXPButton5Click() { m_program.Form3->Show(); }
 void TvinForm1::JvXPButton6Click() { m_program.Form2->Show(); }
 
@@ -221,14 +270,19 @@ ui::ListItem& TvinForm1::AddRow(const std::string& entry)
     return ListView1.AddItem(EntryName(entry), {entry});
 }
 
-void TvinForm1::WriteListFile()
+std::string TvinForm1::ListText()
 {
     std::string content;
     for (int i = 0; i < ListView1.Count(); ++i)
         content += ListView1.Item(i).SubItems.at(0) + "\r\n";
+    return content;
+}
+
+void TvinForm1::WriteListFile()
+{
     // Written to a temporary file and renamed over the old one, so a failed
     // rewrite leaves the old list whole.
-    sys::WriteFileAtomic(m_program.PathOf("files.ini"), content);
+    sys::WriteFileAtomic(m_program.PathOf("files.ini"), ListText());
 }
 
 void TvinForm1::loadlist()
@@ -251,7 +305,7 @@ void TvinForm1::loadlist()
     const std::string path = ListView1.Item(0).SubItems.at(0);
     if (path.compare(0, 7, "http://") != 0 && sys::FileExists(path)) {
         Label1.SetCaption(path);
-        Image1.SetPicture(img::LoadPicture(path));
+        Image1.SetPicture(img::LoadPictureByExtension(path));
     } else {
         webbrowser1.SetWidth(235);
         Label1.SetCaption(path);

@@ -82,8 +82,19 @@ public:
     void JvXPButton3Click();
     void Delete1Click();
 
+    // The preview.
+    void ListView1SelectItem(ui::ListItem& item, bool selected);
+    void webbrowser1DocumentComplete(const std::string& url);
+
+    // Ways to add pictures.
+    void JvXPButton1Click();
+    void Addweblink1Click();
+    void Addalocalfile1Click();
+
     // Adds a row for a list entry: Path the entry, Name derived from it.
     ui::ListItem& AddRow(const std::string& entry);
+    // The list file's text: every row's Path and CR LF, in list order.
+    std::string ListText();
     // Rewrites the list file from the rows, in list order.
     void WriteListFile();
 

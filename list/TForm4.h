@@ -13,6 +13,10 @@ public:
     ui::Edit Edit1;                // the address; kept between uses
     ui::Button Button1, Button2;   // "Ok", "Close"
 
+    // Ok: adds the address in Edit1 to the list and previews it.
+    void Button1Click();
+    void Button2Click();
+
 private:
     Program& m_program;
 };

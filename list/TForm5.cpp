@@ -1,6 +1,44 @@
 #include "list/TForm5.h"
 
 #include "app/Program.h"
+#include "list/TForm4.h"
+#include "platform/sys/files.h"
+#include "platform/sys/text.h"
+
+// ---- The click handler object ------------------------------------------------
+
+com::HRESULT TEventObject::GetTypeInfoCount(unsigned* count)
+{
+    if (count)
+        *count = 0;
+    return com::E_NOTIMPL;
+}
+
+com::HRESULT TEventObject::GetTypeInfo(unsigned, com::LCID, com::ITypeInfo** info)
+{
+    if (info)
+        *info = nullptr;
+    return com::E_NOTIMPL;
+}
+
+com::HRESULT TEventObject::GetIDsOfNames(const com::IID&, com::OLECHAR**, unsigned, com::LCID, com::DISPID*)
+{
+    return com::E_NOTIMPL;
+}
+
+// The result is left alone: an empty answer does not cancel the click, so
+// the page still does what it does with it (a link around a picture).
+com::HRESULT TEventObject::Invoke(com::DISPID dispId, const com::IID&, com::LCID, std::uint16_t,
+                                  com::DISPPARAMS*, com::VARIANT*, com::EXCEPINFO*, unsigned*)
+{
+    if (dispId != com::DISPID_VALUE)
+        return com::E_NOTIMPL;
+    if (m_onEvent)
+        m_onEvent();
+    return com::S_OK;
+}
+
+// ---- The window ----------------------------------------------------------------
 
 TForm5::TForm5(Program& program)
     : ui::Form(program.app, "Form5", "TForm5"),
@@ -41,4 +79,107 @@ TForm5::TForm5(Program& program)
     CheckBox1.SetBounds(8, 36, 217, 17);
     CheckBox1.SetCaption("Check this box to select a picture");
     WebBrowser1.SetBounds(8, 56, 777, 425);
+
+    OnCreate = [this] { FormCreate(); };
+    OnShow = [this] { FormShow(); };
+    Button1.OnClick = [this] { Button1Click(); };
+    Button2.OnClick = [this] { Button2Click(); };
+    Button3.OnClick = [this] { Button3Click(); };
+    Button4.OnClick = [this] { Button4Click(); };
+    Button5.OnClick = [this] { Button5Click(); };
+    Button6.OnClick = [this] { Button6Click(); };
+    WebBrowser1.OnBeforeNavigate2 = [this](const std::string& url, bool& cancel) {
+        WebBrowser1BeforeNavigate2(url, cancel);
+    };
+    WebBrowser1.OnDocumentComplete = [this](const std::string& url) { WebBrowser1DocumentComplete(url); };
+    WebBrowser1.OnDownloadComplete = [this] { WebBrowser1DownloadComplete(); };
+    WebBrowser1.OnCommandStateChange = [this](int command, bool enable) {
+        WebBrowser1CommandStateChange(command, enable);
+    };
+}
+
+TForm5::~TForm5()
+{
+    // The page and its handler go with the browser; nothing may reach them
+    // through us meanwhile.
+    HookedDocument = nullptr;
+}
+
+std::string TForm5::HomeAddress() const
+{
+    std::vector<std::string> lines = sys::ReadLines(m_program.PathOf("url.ini"));
+    return lines.empty() ? std::string() : lines.front();
+}
+
+// A url.ini that cannot be read leaves the field empty; the error box says why.
+void TForm5::FormCreate() { Edit1.SetText(HomeAddress()); }
+
+// Every showing goes back to whatever the field holds now.
+void TForm5::FormShow() { WebBrowser1.Navigate(Edit1.Text()); }
+
+void TForm5::Button1Click() { WebBrowser1.GoBack(); }
+
+void TForm5::Button2Click() { WebBrowser1.GoForward(); }
+
+void TForm5::Button3Click() { WebBrowser1.Navigate(Edit1.Text()); }
+
+void TForm5::Button4Click() { sys::WriteFileAtomic(m_program.PathOf("url.ini"), Edit1.Text() + "\r\n"); }
+
+// The field is left alone: the download's end puts the address there.
+void TForm5::Button5Click() { WebBrowser1.Navigate(HomeAddress()); }
+
+void TForm5::Button6Click() { WebBrowser1.Stop(); }
+
+// Any navigation, a frame's too, unhooks: until the next page completes a
+// click on what is still shown picks nothing.
+void TForm5::WebBrowser1BeforeNavigate2(const std::string&, bool&) { HookedDocument = nullptr; }
+
+// Also called for each frame; it is always the top-level page that gets a
+// fresh handler, and the page lets go of the one it had.
+void TForm5::WebBrowser1DocumentComplete(const std::string&)
+{
+    browser::Document* document = WebBrowser1.GetDocument();
+    if (!document)
+        return;
+    HookedDocument = document;
+    com::ComPtr<TEventObject> handler = com::MakeObject<TEventObject>([this] { DocumentClick(); });
+    HookedDocument->SetOnClick(handler.Get());
+}
+
+// Also overwrites what the user may be typing.
+void TForm5::WebBrowser1DownloadComplete() { Edit1.SetText(WebBrowser1.LocationURL()); }
+
+void TForm5::WebBrowser1CommandStateChange(int command, bool enable)
+{
+    switch (command) {
+    case browser::WebBrowser::CSC_NAVIGATEFORWARD:
+        Button2.SetEnabled(enable);
+        break;
+    case browser::WebBrowser::CSC_NAVIGATEBACK:
+        Button1.SetEnabled(enable);
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm5::DocumentClick()
+{
+    if (!HookedDocument)
+        return;
+    browser::HtmlEvent* event = HookedDocument->ParentWindow().Event();
+    browser::Element* element = event ? event->SrcElement() : nullptr;
+    if (!element)
+        throw browser::DocumentError("The page " + HookedDocument->URL() + " has no click in progress.");
+    if (!CheckBox1.Checked() || sys::LowerAscii(element->TagName()) != "img")
+        return;
+    // Flags 0: the address as the browser resolves it, so a relative one in
+    // the page becomes a full address the list can use.
+    const std::string src = element->GetAttribute("src", 0);
+    m_program.app.ShowMessage(src);
+    // The same way in as a typed address: the enter-address window's Ok adds
+    // the row, rewrites the list file and previews the picture.
+    m_program.Form4->Edit1.SetText(src);
+    m_program.Form4->Button1Click();
+    // The click is not cancelled: a link around the picture is still followed.
 }

@@ -11,6 +11,14 @@ public:
 
     ui::Label Label1;                        // "Choose a file to use the software"
     ui::Button JvXPButton1, JvXPButton2;     // file on disk, remote file
+    ui::OpenDialog OpenDialog1;
+
+    // Adds the files chosen in the file-open dialog, previewing the last.
+    void localtruc();
+    void FormShow();
+    void FormClose(ui::CloseAction& action);
+    void JvXPButton1Click();
+    void JvXPButton2Click();
 
 private:
     Program& m_program;

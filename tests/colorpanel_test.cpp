@@ -258,6 +258,7 @@ struct ColourPanel : ::testing::Test {
     void Start(std::optional<std::string> colourFile)
     {
         WriteText(File("options.ini"), "0612345678\r\n0\r\n0\r\n");
+        WriteText(File("url.ini"), "http://127.0.0.1:9/\r\n");
         if (colourFile)
             WriteText(File("color.ini"), *colourFile);
         program = std::make_unique<Program>(folder, std::vector<std::string>{folder + "/vintrel"});

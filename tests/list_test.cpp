@@ -33,6 +33,7 @@ struct ListFixture : ::testing::Test {
     TvinForm1& Start(std::vector<std::string> args = {})
     {
         args.insert(args.begin(), folder + "/vintrel");
+        WriteText(File("url.ini"), "http://127.0.0.1:9/\r\n");
         program = std::make_unique<Program>(folder, args);
         program->Start();
         return *program->vinForm1;
@@ -234,6 +235,7 @@ TEST_F(ListFixture, FailedRewriteLeavesTheOldFileWhole)
     WriteText(File("files.ini"), old);
     TvinForm1& f = Start();
     f.loadlist();
+    f.ListView1.SetFocused(0);
     f.ListView1.SetSelected(0, true);
     // A file size limit below the new list's size makes the write fail, as a
     // full disk would.

@@ -27,6 +27,7 @@ struct OptionsFixture : ::testing::Test {
     TForm3& Start()
     {
         WriteText(File("color.ini"), "1\r\n2\r\n3\r\n");
+        WriteText(File("url.ini"), "http://127.0.0.1:9/\r\n");
         program = std::make_unique<Program>(folder, std::vector<std::string>{folder + "/vintrel"});
         program->Start();
         return *program->Form3;

@@ -1,5 +1,8 @@
 #include "platform/automation/server.h"
 
+#include "platform/browser/document.h"
+#include "platform/browser/webbrowser.h"
+
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -511,6 +514,61 @@ std::string FormAction(Context& cx, const Args& a)
     return Ok();
 }
 
+browser::WebBrowser& NeedBrowser(Context& cx, const std::string& target)
+{
+    Target t = Resolve(cx, target);
+    auto* b = t.As<browser::WebBrowser>();
+    if (!b)
+        Fail(t.Describe() + " is not a web browser");
+    return *b;
+}
+
+// The browser's state: its address, busy flag and its document's title.
+std::string BrowserState(Context& cx, const Args& a)
+{
+    browser::WebBrowser& b = NeedBrowser(cx, a[1]);
+    browser::Document* doc = b.GetDocument();
+    Listing out;
+    out.Add({b.LocationURL(), Flag(b.Busy()), doc ? doc->Title() : std::string()});
+    return out.Done();
+}
+
+std::string Navigate(Context& cx, const Args& a)
+{
+    browser::WebBrowser* b = &NeedBrowser(cx, a[1]);
+    std::string address = a[2];
+    cx.app.Deliver([b, address] { b->Navigate(address); });
+    return Ok();
+}
+
+// The top-level document's elements of a tag ("*" for all): index, tag, and
+// their src and href as the page wrote them.
+std::string Elements(Context& cx, const Args& a)
+{
+    browser::Document* doc = NeedBrowser(cx, a[1]).GetDocument();
+    if (!doc)
+        Fail(a[1] + " has no document");
+    Listing out;
+    int i = 0;
+    for (browser::Element* e : doc->GetElementsByTagName(a[2]))
+        out.Add({N(i++), e->TagName(), e->GetAttribute("src", 2), e->GetAttribute("href", 2)});
+    return out.Done();
+}
+
+// A user's click on an element of the top-level document.
+std::string ElementClick(Context& cx, const Args& a)
+{
+    browser::WebBrowser* b = &NeedBrowser(cx, a[1]);
+    browser::Document* doc = b->GetDocument();
+    if (!doc)
+        Fail(a[1] + " has no document");
+    auto elements = doc->GetElementsByTagName(a[2]);
+    int index = ParseIndex(a[3], elements.Count(), a[1] + "'s " + a[2] + " elements");
+    browser::Element* e = &elements.Item(index);
+    cx.app.Deliver([b, e] { b->Click(*e); });
+    return Ok();
+}
+
 std::string Tray(Context&, const Args&)
 {
     Listing out;
@@ -599,6 +657,10 @@ constexpr Command kCommands[] = {
     {"hide", 1, 1, false, FormAction, "hide FORM"},
     {"close", 1, 1, false, FormAction, "close FORM"},
     {"activate", 1, 1, false, FormAction, "activate FORM"},
+    {"browser", 1, 1, true, BrowserState, "browser FORM.BROWSER"},
+    {"navigate", 2, 2, false, Navigate, "navigate FORM.BROWSER ADDRESS"},
+    {"elements", 2, 2, true, Elements, "elements FORM.BROWSER TAG"},
+    {"elementclick", 3, 3, false, ElementClick, "elementclick FORM.BROWSER TAG INDEX"},
     {"tray", 0, 0, true, Tray, "tray"},
     {"trayclick", 1, 1, false, TrayClick, "trayclick left|right"},
     {"answer", 1, kMany, false, Answer, "answer button NAME | files FILE... | color N | cancel"},

@@ -3,6 +3,7 @@
 #include "platform/image/codecs.h"
 #include "platform/sys/error.h"
 #include "platform/sys/files.h"
+#include "platform/sys/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -67,6 +68,29 @@ ui::Bitmap DecodePicture(const std::string& bytes, const std::string& nameForErr
 ui::Bitmap LoadPicture(const std::string& path)
 {
     return DecodePicture(sys::ReadFile(path), path);
+}
+
+ui::Bitmap LoadPictureByExtension(const std::string& path)
+{
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    auto dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : sys::LowerAscii(name.substr(dot));
+    ui::Bitmap (*decode)(const std::string&) = nullptr;
+    if (ext == ".jpg" || ext == ".jpeg")
+        decode = detail::DecodeJpeg;
+    else if (ext == ".bmp")
+        decode = detail::DecodeBmp;
+    else if (ext == ".png")
+        decode = detail::DecodePng;
+    if (!decode)
+        throw sys::Error("cannot read picture " + path + ": unknown picture file extension (" +
+                         (ext.empty() ? std::string("none") : ext) + ")");
+    std::string bytes = sys::ReadFile(path);
+    return Explained("cannot read picture " + path, [&] {
+        if (bytes.empty())
+            throw detail::BadPicture("the file is empty");
+        return decode(bytes);
+    });
 }
 
 std::string EncodeJpeg(const ui::Bitmap& picture, int quality)

@@ -21,6 +21,11 @@ constexpr long long kMaxPicturePixels = 200'000'000;
 // mask. A palette index past the end of its palette gives opaque black.
 ui::Bitmap LoadPicture(const std::string& path);
 
+// Reads a picture as an image control does: the format comes from the file's
+// extension (.jpg and .jpeg JPEG, .bmp BMP, .png PNG) and the content must be
+// of that format; any other extension is refused.
+ui::Bitmap LoadPictureByExtension(const std::string& path);
+
 // The same from bytes in memory; `nameForErrors` goes into the messages.
 ui::Bitmap DecodePicture(const std::string& bytes, const std::string& nameForErrors);
 

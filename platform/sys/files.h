@@ -15,6 +15,25 @@ std::string ExecutableFolder();
 // A crash or a full disk leaves either the old file or the new one.
 void WriteFileAtomic(const std::string& path, std::string_view content);
 
+// A whole rewrite in two steps: opening makes the temporary file (and refuses
+// a target marked read-only, one with no write permission bit), committing
+// writes, flushes and renames it over the target. Destroying an uncommitted
+// writer removes the temporary. Callers that must fail before they change
+// anything else open first.
+class AtomicWriter {
+public:
+    explicit AtomicWriter(const std::string& path);
+    ~AtomicWriter();
+    AtomicWriter(const AtomicWriter&) = delete;
+    AtomicWriter& operator=(const AtomicWriter&) = delete;
+    void Commit(std::string_view content);
+
+private:
+    std::string m_path;
+    std::string m_temp;
+    int m_fd = -1;
+};
+
 // Reads a whole file; throws sys::Error naming the file when it cannot.
 std::string ReadFile(const std::string& path);
 

@@ -48,53 +48,82 @@ struct Fd {
 };
 }
 
-void WriteFileAtomic(const std::string& path, std::string_view content)
+AtomicWriter::AtomicWriter(const std::string& path) : m_path(path)
 {
+    struct stat st {};
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    // A file marked read-only stays as it is, whoever asks (root included).
+    if (exists && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+        ThrowErrno("cannot write " + path, EACCES);
+    if (exists && S_ISDIR(st.st_mode))
+        ThrowErrno("cannot write " + path, EISDIR);
     auto slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string tmpl = dir + "/." + base + ".XXXXXX";
-    std::string tmp = tmpl;
-    Fd f;
-    f.fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (f.fd < 0)
+    m_temp = dir + "/." + base + ".XXXXXX";
+    m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
+    if (m_fd < 0)
         ThrowErrno("cannot write " + path, errno);
     // Keep the old file's permissions where there is one, else the usual 0644
     // less the umask.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        ::fchmod(f.fd, st.st_mode & 07777);
+    if (exists) {
+        ::fchmod(m_fd, st.st_mode & 07777);
     } else {
         mode_t um = ::umask(0);
         ::umask(um);
-        ::fchmod(f.fd, 0666 & ~um);
+        ::fchmod(m_fd, 0666 & ~um);
     }
+}
+
+AtomicWriter::~AtomicWriter()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(m_temp.c_str());
+    }
+}
+
+void AtomicWriter::Commit(std::string_view content)
+{
+    if (m_fd < 0)
+        throw Error("cannot write " + m_path + ": already written");
     const char* p = content.data();
     size_t left = content.size();
+    auto fail = [&](int err) {
+        ::close(m_fd);
+        m_fd = -1;
+        ::unlink(m_temp.c_str());
+        ThrowErrno("cannot write " + m_path, err);
+    };
     while (left > 0) {
-        ssize_t w = ::write(f.fd, p, left);
+        ssize_t w = ::write(m_fd, p, left);
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            int err = errno;
-            ::unlink(tmp.c_str());
-            ThrowErrno("cannot write " + path, err);
+            fail(errno);
         }
         p += w;
         left -= static_cast<size_t>(w);
     }
-    if (::fsync(f.fd) != 0 || ::close(f.fd) != 0) {
+    if (::fsync(m_fd) != 0)
+        fail(errno);
+    int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
         int err = errno;
-        f.fd = -1;
-        ::unlink(tmp.c_str());
-        ThrowErrno("cannot write " + path, err);
+        ::unlink(m_temp.c_str());
+        ThrowErrno("cannot write " + m_path, err);
     }
-    f.fd = -1;
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {
         int err = errno;
-        ::unlink(tmp.c_str());
-        ThrowErrno("cannot write " + path, err);
+        ::unlink(m_temp.c_str());
+        ThrowErrno("cannot write " + m_path, err);
     }
+}
+
+void WriteFileAtomic(const std::string& path, std::string_view content)
+{
+    AtomicWriter(path).Commit(content);
 }
 
 std::string ReadFile(const std::string& path)

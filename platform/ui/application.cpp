@@ -295,7 +295,7 @@ void Application::Run()
     if (ShowMainForm && m_mainForm && !m_terminated)
         Deliver([this] { m_mainForm->Show(); });
     while (!m_terminated)
-        Iterate(true);
+        Iterate(-1);
     DestroyForms();
 }
 
@@ -320,8 +320,9 @@ void Application::DestroyForms()
     m_active = nullptr;
 }
 
-void Application::ProcessMessages() { Iterate(false); }
-void Application::HandleMessage() { Iterate(true); }
+void Application::ProcessMessages() { Iterate(0); }
+void Application::HandleMessage() { Iterate(-1); }
+void Application::HandleMessageWithin(int ms) { Iterate(ms < 0 ? 0 : ms); }
 
 void Application::Terminate()
 {
@@ -373,7 +374,7 @@ void Application::RemoveWatch(int id)
     std::erase_if(m_watches, [id](const Watch& w) { return w.id == id; });
 }
 
-void Application::Iterate(bool wait)
+void Application::Iterate(int timeoutMs)
 {
     std::deque<std::function<void()>> posted;
     {
@@ -383,7 +384,7 @@ void Application::Iterate(bool wait)
     for (auto& work : posted)
         Deliver(work);
     if (!posted.empty() || m_terminated)
-        wait = false;
+        timeoutMs = 0;
 
     std::vector<pollfd> fds;
     fds.push_back({m_wakeFd, POLLIN, 0});
@@ -392,7 +393,7 @@ void Application::Iterate(bool wait)
         fds.push_back({w.fd, POLLIN, 0});
         ids.push_back(w.id);
     }
-    int n = ::poll(fds.data(), fds.size(), wait ? -1 : 0);
+    int n = ::poll(fds.data(), fds.size(), timeoutMs);
     if (n <= 0)
         return;
     if (fds[0].revents & POLLIN) {

@@ -191,6 +191,8 @@ public:
     void ProcessMessages();
     // Waits for one batch of work and handles it.
     void HandleMessage();
+    // Waits at most `ms` milliseconds for work and handles what came.
+    void HandleMessageWithin(int ms);
     void Terminate();
     bool Terminated() const { return m_terminated; }
     // Raises OnDestroy on every form, once (Run does this when the loop ends).
@@ -250,7 +252,7 @@ public:
 
 private:
     friend class Form;
-    void Iterate(bool wait);
+    void Iterate(int timeoutMs);   // -1 waits as long as it takes
     void FormHidden(Form& form);
     template <class F> void Notify(F&& f)
     {
