@@ -1,6 +1,9 @@
 #include "app/Program.h"
 
 #include "app/TvinForm1.h"
+#include "delivery/delivery.h"
+#include "platform/sys/files.h"
+#include "platform/sys/text.h"
 #include "delivery/TForm10.h"
 #include "delivery/TForm9.h"
 #include "list/TForm4.h"
@@ -47,12 +50,25 @@ void Program::Start()
 {
     // The session is where second starts, the automation server and the
     // browser add-in find us; without a usable one the program does not start.
+    // Tests and demos may fix what the send invitation draws.
+    if (std::string seed = sys::GetEnv("VINTREL_INVITATION_SEED"); !seed.empty())
+        SetInvitationSeed(static_cast<std::uint32_t>(sys::StrToInt(seed)));
     session::Session& s = session::Session::Current();
     sessionLink = std::make_unique<ui::SessionLink>(app);
     if (automation::Requested())
         automationServer = std::make_unique<automation::Server>(app, s.Folder(), folder);
 
     vinForm1 = std::make_unique<TvinForm1>(*this);
+    // The guard is made and checks for a running copy while the main window
+    // is being built, before its creation handler.
+    std::string name = ProgramFile().substr(folder.size() + 1);
+    vinForm1->UnPas21 = std::make_unique<TUnPas2>(*vinForm1, *sessionLink, args, name);
+    vinForm1->UnPas21->StopSiDejaLance = true;
+    vinForm1->UnPas21->OnOtherTryToRun = [this](bool stop, std::int32_t count, TParamArray& params,
+                                                std::string& user) {
+        vinForm1->UnPas21OtherTryToRun(stop, count, params, user);
+    };
+    vinForm1->UnPas21->Loaded();
     app.CreateForm(*vinForm1);
     // The creation handler ran with no other window in existence; now the
     // others, hidden.

@@ -11,6 +11,7 @@
 #include "platform/image/image.h"
 #include "platform/session/session.h"
 #include "platform/shell/shell.h"
+#include "platform/ui/session_link.h"
 #include "platform/sys/files.h"
 #include "platform/sys/text.h"
 #include "settings/TForm2.h"
@@ -18,7 +19,9 @@
 #include "settings/colorfile.h"
 #include "settings/language.h"
 #include "settings/options.h"
+#include "sharing/TForm7.h"
 #include "sharing/imagehost.h"
+#include "sharing/wallpaper.h"
 
 const char* const kHomePage = "http://www.vintrel.example/";
 
@@ -130,11 +133,23 @@ TvinForm1::TvinForm1(Program& program)
     Youneedtopastedirectlinktoimageonly1.SetEnabled(false);
 
     OnCreate = [this] { FormCreate(); };
+    OnMessage = [this](const session::Message& m, std::int64_t&) {
+        if (m.msg == kTrayCallback) {
+            TrayCallback(m.lParam);
+            return true;
+        }
+        return DefaultHandler(m);
+    };
+    truc1.OnClick = [this] { truc1Click(); };
+    chouette1.OnClick = [this] { chouette1Click(); };
+    m_program.app.OnMinimize = [this] { ApplicationEvents1Minimize(); };
+    m_program.app.OnActivate = [this] { ApplicationEvents1Activate(); };
     OnActivate = [this] { FormActivate(); };
     OnDestroy = [this] { FormDestroy(); };
     JvXPButton8.OnClick = [this] { JvXPButton8Click(); };
     JvXPButton5.OnClick = [this] { JvXPButton5Click(); };
     JvXPButton6.OnClick = [this] { JvXPButton6Click(); };
+    JvXPButton7.OnClick = [this] { JvXPButton7Click(); };
     JvXPButton2.OnClick = [this] { JvXPButton2Click(); };
     JvXPButton3.OnClick = [this] { JvXPButton3Click(); };
     Delete1.OnClick = [this] { Delete1Click(); };
@@ -144,6 +159,19 @@ TvinForm1::TvinForm1(Program& program)
     JvXPButton1.OnClick = [this] { JvXPButton1Click(); };
     Addweblink1.OnClick = [this] { Addweblink1Click(); };
     Addalocalfile1.OnClick = [this] { Addalocalfile1Click(); };
+    SetasWallpaper1.OnClick = [this] { SetasWallpaper1Click(); };
+    JvXPButton4.OnClick = [this] { JvXPButton4Click(); };
+    Use1.OnClick = [this] { Use1Click(); };
+    JvXPButton9.OnClick = [this] { JvXPButton9Click(); };
+    PopupMenu1.OnPopup = [this] { PopupMenu1Popup(); };
+    Copylink1.OnClick = [this] { Copylink1Click(); };
+    Copyforforum1.OnClick = [this] { Copyforforum1Click(); };
+    Copyforwebsite1.OnClick = [this] { Copyforwebsite1Click(); };
+    forWebsites1.OnClick = [this] { forWebsites1Click(); };
+    forforums1.OnClick = [this] { forforums1Click(); };
+    Forforums21.OnClick = [this] { Forforums21Click(); };
+    Upload1.OnClick = [this] { Upload1Click(); };
+    Openimagehostwebsite1.OnClick = [this] { Openimagehostwebsite1Click(); };
 }
 
 TvinForm1::~TvinForm1() = default;
@@ -214,6 +242,75 @@ void TvinForm1::FormDestroy()
     session::Shell_NotifyIcon(session::NIM_DELETE, &TrayIconData);
 }
 
+// ---- the tray and pictures from outside ------------------------------------------------
+
+void TvinForm1::TrayCallback(std::int64_t mouseMessage)
+{
+    if (mouseMessage == session::WM_LBUTTONDOWN) {
+        Show();
+        m_program.app.Restore();
+        m_program.app.BringToFront();
+    } else if (mouseMessage == session::WM_RBUTTONDOWN) {
+        session::SetForegroundWindow(m_program.sessionLink->ApplicationHandle());
+        session::POINT where;
+        session::GetCursorPos(&where);
+        m_program.app.ProcessMessages();
+        PopupMenu2.Popup(where.x, where.y);
+    }
+}
+
+// A picture address posted from outside: the atom's text goes through the
+// enter-address window's Ok, without showing the window.
+bool TvinForm1::DefaultHandler(const session::Message& m)
+{
+    if (m.msg != NewDownloadMessage || NewDownloadMessage == 0)
+        return false;
+    char buffer[255];
+    auto atom = static_cast<session::ATOM>(m.wParam & 0xFFFF);
+    session::GlobalGetAtomName(atom, buffer, sizeof buffer);
+    session::GlobalDeleteAtom(atom);
+    m_program.Form4->Edit1.SetText(buffer);
+    m_program.Form4->Button1Click();
+    return true;
+}
+
+void TvinForm1::truc1Click()
+{
+    Show();
+    m_program.app.Restore();
+}
+
+void TvinForm1::chouette1Click() { Close(); }
+
+// Minimised, the program lives in the tray only.
+void TvinForm1::ApplicationEvents1Minimize() { Hide(); }
+
+// Started with an address (as the browser add-in starts it), the program
+// goes to the tray at its first activation.
+void TvinForm1::ApplicationEvents1Activate()
+{
+    if (StartPrefix == "http://")
+        Hide();
+    StartPrefix.clear();
+}
+
+void TvinForm1::UnPas21OtherTryToRun(bool, std::int32_t ParamCount, TParamArray& ParamArray, std::string&)
+{
+    loadlist();
+    std::string joined;
+    for (std::int32_t i = 1; i <= ParamCount; ++i)
+        joined += (i > 1 ? " " : "") + ParamArray[static_cast<size_t>(i)];
+    // The Name is cut after the last "\" or ":" without reading "/" as "\",
+    // so an address keeps its slashes; a local path (no ":" here) is cut at
+    // its last "/", the folder separator of this platform.
+    auto cut = joined.find_last_of("\\:");
+    if (cut == std::string::npos)
+        cut = joined.find_last_of('/');
+    ListView1.AddItem(cut == std::string::npos ? joined : joined.substr(cut + 1), {joined});
+    Show();
+    m_program.app.Restore();
+}
+
 void TvinForm1::JvXPButton8Click()
 {
     shell::ShellExecute(Handle, "", kHomePage, "", "", shell::SW_SHOWNORMAL);
@@ -262,6 +359,17 @@ void TvinForm1::Addalocalfile1Click() { m_program.Form6->localtruc(); }
 
 void TvinForm1::JvXPButton5Click() { m_program.Form3->Show(); }
 void TvinForm1::JvXPButton6Click() { m_program.Form2->Show(); }
+void TvinForm1::JvXPButton7Click() { m_program.Form7->Show(); }
+
+// ---- sharing ----------------------------------------------------------------------
+
+// The highest selected row in the list; with none selected there is nothing
+// to act on, as with the share commands.
+void TvinForm1::SetasWallpaper1Click()
+{
+    if (ui::ListItem* row = ListView1.Selected())
+        SetAsWallpaper(m_program, row->SubItems.at(0));
+}
 
 // ---- the picture list -------------------------------------------------------------
 

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/browser/webbrowser.h"
+#include "app/TUnPas2.h"
+#include "platform/net/http.h"
 #include "platform/session/windows.h"
 #include "platform/ui/application.h"
 
@@ -57,6 +59,12 @@ public:
     ui::MenuItem& truc1;       // "Show"
     ui::MenuItem& chouette1;   // "Close"
 
+    // The single-instance guard, made while the window is being built.
+    std::unique_ptr<TUnPas2> UnPas21;
+
+    // The HTTP client of the whole run, shared by sending and sharing.
+    net::HttpClient IdHTTP1;
+
     // The tray icon record, filled once at creation and used again at the end.
     session::NOTIFYICONDATA TrayIconData{};
     // The number of the message "Vintrel.WM_NEWDOWNLOAD".
@@ -70,6 +78,7 @@ public:
     void JvXPButton8Click();
     void JvXPButton5Click();
     void JvXPButton6Click();
+    void JvXPButton7Click();
 
     // The picture list.
     void loadlist();
@@ -82,6 +91,16 @@ public:
     void JvXPButton3Click();
     void Delete1Click();
 
+    // The tray and pictures from outside.
+    void TrayCallback(std::int64_t mouseMessage);
+    bool DefaultHandler(const session::Message& m);
+    void truc1Click();
+    void chouette1Click();
+    void ApplicationEvents1Minimize();
+    void ApplicationEvents1Activate();
+    void UnPas21OtherTryToRun(bool StopSiDejaLance, std::int32_t ParamCount, TParamArray& ParamArray,
+                              std::string& StringUser);
+
     // The preview.
     void ListView1SelectItem(ui::ListItem& item, bool selected);
     void webbrowser1DocumentComplete(const std::string& url);
@@ -90,6 +109,32 @@ public:
     void JvXPButton1Click();
     void Addweblink1Click();
     void Addalocalfile1Click();
+
+    // Sharing.
+    void SetasWallpaper1Click();
+
+    // Sending to the phone (delivery/delivery.cpp).
+    void ussee();
+    void navatruc(const std::string& address);
+    void JvXPButton4Click();
+    void Use1Click();
+    void JvXPButton9Click();
+    void PopupMenu1Popup();
+
+    // The image host (sharing/imagehost.cpp).
+    std::string upfiletoimageshack(const std::string& path);
+    std::string transloadtoimageshack(const std::string& address);
+    static std::string getfromstrxml(const std::string& reply, const std::string& element);
+
+    // Snippets and the upload command (sharing/snippets.cpp).
+    void Copylink1Click();
+    void Copyforforum1Click();
+    void Copyforwebsite1Click();
+    void forWebsites1Click();
+    void forforums1Click();
+    void Forforums21Click();
+    void Upload1Click();
+    void Openimagehostwebsite1Click();
 
     // Adds a row for a list entry: Path the entry, Name derived from it.
     ui::ListItem& AddRow(const std::string& entry);

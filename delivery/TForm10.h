@@ -13,6 +13,12 @@ public:
     ui::Image Image2;                // the working picture that save encodes
     ui::Button Button1, Button2;     // "load", "save"
 
+    // Load: the current picture, a bitmap, becomes the working picture as
+    // a JPEG would show it.
+    void Button1Click();
+    // Save: the working picture as the temporary JPEG beside the program.
+    void Button2Click();
+
 private:
     Program& m_program;
 };

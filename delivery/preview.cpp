@@ -39,8 +39,3 @@ void pause(Program& program, int ms)
         program.app.HandleMessageWithin(1);
     }
 }
-
-void SendInvitationOnSelection(Program&)
-{
-    // The invitation comes with phone delivery.
-}

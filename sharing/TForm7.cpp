@@ -1,6 +1,10 @@
 #include "sharing/TForm7.h"
 
 #include "app/Program.h"
+#include "app/TvinForm1.h"
+#include "delivery/services.h"
+#include "platform/shell/shell.h"
+#include "sharing/TForm8.h"
 
 TForm7::TForm7(Program& program)
     : ui::Form(program.app, "Form7", "TForm7"),
@@ -59,4 +63,65 @@ TForm7::TForm7(Program& program)
 
     JvXPButton2.SetBounds(230, 344, 75, 25);
     JvXPButton2.SetCaption("close");
+
+    OnActivate = [this] { FormActivate(); };
+    JvXPButton3.OnClick = [this] { JvXPButton3Click(); };
+    Button1.OnClick = [this] { Button1Click(); };
+    JvXPButton1.OnClick = [this] { JvXPButton1Click(); };
+    JvXPButton2.OnClick = [this] { JvXPButton2Click(); };
 }
+
+// The picture's address can only be offered while the main window shows a
+// picture from the web.
+void TForm7::FormActivate()
+{
+    if (m_program.vinForm1->webbrowser1.Width() > 0) {
+        CheckBox1.SetEnabled(true);
+    } else {
+        CheckBox1.SetChecked(false);
+        CheckBox1.SetEnabled(false);
+    }
+}
+
+std::string TForm7::MailAddress() const
+{
+    // The body as the box's text reads: its lines joined by CR LF, no line
+    // end after the last.
+    std::string body;
+    const auto& lines = RichEdit1.Lines();
+    for (size_t i = 0; i < lines.size(); ++i)
+        body += (i ? "\r\n" : "") + lines[i];
+
+    std::string text = "mailto: " + Edit1.Text() + "?" + "subject=" + Edit2.Text() + "&" + "body" + "=" + body;
+    if (CheckBox1.Checked())
+        text += m_program.vinForm1->webbrowser1.LocationURL();
+
+    // Only line breaks are encoded; everything else goes as typed.
+    std::string address;
+    address.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            address += "%0d%0a";
+            ++i;
+        } else {
+            address += text[i];
+        }
+    }
+    return address;
+}
+
+// The user's mail program takes it from here; whether one answered is not
+// looked at, and the window stays as it is.
+void TForm7::JvXPButton3Click()
+{
+    shell::ShellExecute(0, "open", MailAddress(), "", "", shell::SW_SHOWNORMAL);
+}
+
+void TForm7::Button1Click() { m_program.Form8->Show(); }
+
+void TForm7::JvXPButton1Click()
+{
+    shell::ShellExecute(m_program.vinForm1->Handle, "", "http://" + ContentHost() + "/", "", "", shell::SW_SHOWNORMAL);
+}
+
+void TForm7::JvXPButton2Click() { Close(); }

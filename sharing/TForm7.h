@@ -1,6 +1,8 @@
 #pragma once
 // The tools window: a mail to a friend about the new picture (composed as a
 // "mailto:" address for the user's mail program) and the sponsor's link.
+#include <string>
+
 #include "platform/ui/application.h"
 
 class Program;
@@ -24,6 +26,16 @@ public:
     ui::Label Label1;           // "(sponsor)"
 
     ui::Button JvXPButton2;     // "close"
+
+    void FormActivate();
+    void JvXPButton3Click();
+    void Button1Click();
+    void JvXPButton1Click();
+    void JvXPButton2Click();
+
+    // The address "Send" opens: recipients, subject and body (and the web
+    // picture's address when asked for), line breaks as "%0d%0a".
+    std::string MailAddress() const;
 
 private:
     Program& m_program;

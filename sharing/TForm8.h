@@ -13,6 +13,12 @@ public:
     ui::Edit Edit1;                         // entry to add
     ui::Button Button1, Button2, Button3;   // "Add", "Remove line", "Close"
 
+    void FormActivate();
+    void Button1Click();
+    void Button2Click();
+    void ListBox1Click();
+    void Button3Click();
+
 private:
     Program& m_program;
 };

@@ -384,43 +384,30 @@ TEST(ProgramProcess, ListDrivenThroughTheAutomationChannel)
 {
     IsolatedEnvironment env;
     std::string folder = env.dir().path();
-    testing_support::Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", folder + "/vintrel"});
     WriteText(folder + "/options.ini", "0612345678\r\n0\r\n0\r\n");
     WriteText(folder + "/color.ini", "1\r\n2\r\n3\r\n");
+    WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
     WriteText(folder + "/files.ini", "http://127.0.0.1:9/pics/zebra.jpg\r\n/nowhere/apple.jpg\r\nhttp://h/mango.jpg\r\n");
-    ::setenv("VINTREL_UI", "headless", 1);
-    ::setenv("VINTREL_AUTOMATION", "1", 1);
-    testing_support::Child child({folder + "/vintrel"});
-    ::unsetenv("VINTREL_AUTOMATION");
-    auto ask = [&](std::vector<std::string> words) {
-        words.insert(words.begin(), {VINTREL_PROGRAM_DIR "/vintrel-auto", "--pid", std::to_string(child.pid())});
-        return testing_support::Run(words);
-    };
-    // Wait until the first activation has loaded the list.
-    std::string preview;
-    for (int i = 0; i < 500 && preview.empty(); ++i) {
-        auto r = ask({"get", "vinForm1.Label1", "text"});
-        preview = r.status == 0 ? r.out.substr(0, r.out.find('\n')) : "";
-        if (preview.empty())
-            ::usleep(10000);
-    }
-    EXPECT_EQ(preview, "http://127.0.0.1:9/pics/zebra.jpg");
-    EXPECT_EQ(ask({"get", "vinForm1.webbrowser1", "width"}).out, "235\n");
-    auto rows = ask({"rows", "vinForm1.ListView1"}).out;
+    testing_support::RunningProgram p(folder);
+    ASSERT_TRUE(p.WaitReady());
+    // The first activation loaded the list and previewed the first row.
+    EXPECT_EQ(p.Get("vinForm1.Label1", "text"), "http://127.0.0.1:9/pics/zebra.jpg");
+    EXPECT_EQ(p.Get("vinForm1.webbrowser1", "width"), "235");
+    auto rows = p.Ask({"rows", "vinForm1.ListView1"});
     EXPECT_NE(rows.find("zebra.jpg"), std::string::npos) << rows;
     EXPECT_LT(rows.find("zebra.jpg"), rows.find("apple.jpg")) << rows;
 
-    EXPECT_EQ(ask({"columnclick", "vinForm1.ListView1", "1"}).status, 0);
-    rows = ask({"rows", "vinForm1.ListView1"}).out;
+    p.Ask({"columnclick", "vinForm1.ListView1", "1"});
+    rows = p.Ask({"rows", "vinForm1.ListView1"});
     EXPECT_LT(rows.find("apple.jpg"), rows.find("mango.jpg")) << rows;
     EXPECT_LT(rows.find("mango.jpg"), rows.find("zebra.jpg")) << rows;
 
-    EXPECT_EQ(ask({"select", "vinForm1.ListView1", "1"}).status, 0);
-    EXPECT_EQ(ask({"click", "vinForm1.JvXPButton2"}).status, 0);
+    p.Ask({"select", "vinForm1.ListView1", "1"});
+    p.Ask({"click", "vinForm1.JvXPButton2"});
     EXPECT_EQ(ReadText(folder + "/files.ini"), "/nowhere/apple.jpg\r\nhttp://127.0.0.1:9/pics/zebra.jpg\r\n");
 
-    EXPECT_EQ(ask({"close", "TvinForm1"}).status, 0);
-    EXPECT_EQ(child.Wait(), 0);
+    p.Ask({"close", "TvinForm1"});
+    EXPECT_EQ(p.Wait(), 0);
 }
 
 TEST_F(ListFixture, HomePageButtonOpensTheAddressWithTheDefaultVerb)

@@ -225,50 +225,31 @@ TEST(OptionsProcess, FirstRunCourseThenTheNextStartSpeaksTheSavedLanguage)
 {
     IsolatedEnvironment env;
     const std::string folder = env.dir().path();
-    testing_support::Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", folder + "/vintrel"});
     WriteText(folder + "/color.ini", "1\r\n2\r\n3\r\n");
-    ::setenv("VINTREL_UI", "headless", 1);
-    ::setenv("VINTREL_AUTOMATION", "1", 1);
-    auto start = [&] {
-        auto child = std::make_unique<testing_support::Child>(std::vector<std::string>{folder + "/vintrel"});
-        // Ready once the channel answers.
-        for (int i = 0; i < 500; ++i) {
-            auto r = testing_support::Run(
-                {VINTREL_PROGRAM_DIR "/vintrel-auto", "--pid", std::to_string(child->pid()), "ping"});
-            if (r.status == 0)
-                break;
-            ::usleep(10000);
-        }
-        return child;
-    };
-    std::unique_ptr<testing_support::Child> child;
-    auto ask = [&](std::vector<std::string> words) {
-        words.insert(words.begin(), {VINTREL_PROGRAM_DIR "/vintrel-auto", "--pid", std::to_string(child->pid())});
-        auto r = testing_support::Run(words);
-        EXPECT_EQ(r.status, 0) << words[3];
-        return r.out;
-    };
-
-    child = start();
-    EXPECT_EQ(ask({"get", "Form3", "visible"}), "1\n");   // the first run shows the options
-    ask({"click", "Form3.Button2"});
-    EXPECT_NE(ask({"boxes"}).find("Please enter something"), std::string::npos);
-    EXPECT_EQ(ask({"get", "Form3", "visible"}), "1\n");
-    ask({"set", "Form3.Edit1", "text", "06 12 34 56 78"});
-    ask({"pick", "Form3.ComboBox2", "1"});
-    ask({"click", "Form3.Button1"});
-    ask({"click", "Form3.Button2"});
-    EXPECT_EQ(ask({"get", "Form3", "visible"}), "0\n");
-    ask({"close", "TvinForm1"});
-    EXPECT_EQ(child->Wait(), 0);
+    WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
+    {
+        testing_support::RunningProgram p(folder);
+        ASSERT_TRUE(p.WaitReady());
+        EXPECT_EQ(p.Get("Form3", "visible"), "1");   // the first run shows the options
+        p.Ask({"click", "Form3.Button2"});
+        EXPECT_NE(p.Ask({"boxes"}).find("Please enter something"), std::string::npos);
+        EXPECT_EQ(p.Get("Form3", "visible"), "1");
+        p.Ask({"set", "Form3.Edit1", "text", "06 12 34 56 78"});
+        p.Ask({"pick", "Form3.ComboBox2", "1"});
+        p.Ask({"click", "Form3.Button1"});
+        p.Ask({"click", "Form3.Button2"});
+        EXPECT_EQ(p.Get("Form3", "visible"), "0");
+        p.Ask({"close", "TvinForm1"});
+        EXPECT_EQ(p.Wait(), 0);
+    }
     EXPECT_EQ(ReadText(folder + "/options.ini"), "06 12 34 56 78\r\n0\r\n1\r\n");
 
-    child = start();
-    EXPECT_EQ(ask({"get", "Form3", "visible"}), "0\n");
-    EXPECT_EQ(ask({"get", "Form3.Edit1", "text"}), "06 12 34 56 78\n");
-    EXPECT_EQ(ask({"get", "Form3.Button1", "caption"}), "Sauver\n");
-    EXPECT_EQ(ask({"get", "Form2.RadioButton1", "caption"}), "Fond\n");
-    ask({"close", "TvinForm1"});
-    EXPECT_EQ(child->Wait(), 0);
-    ::unsetenv("VINTREL_AUTOMATION");
+    testing_support::RunningProgram p(folder);
+    ASSERT_TRUE(p.WaitReady());
+    EXPECT_EQ(p.Get("Form3", "visible"), "0");
+    EXPECT_EQ(p.Get("Form3.Edit1", "text"), "06 12 34 56 78");
+    EXPECT_EQ(p.Get("Form3.Button1", "caption"), "Sauver");
+    EXPECT_EQ(p.Get("Form2.RadioButton1", "caption"), "Fond");
+    p.Ask({"close", "TvinForm1"});
+    EXPECT_EQ(p.Wait(), 0);
 }

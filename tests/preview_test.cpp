@@ -2,10 +2,12 @@
 // and choose-file windows.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sys/stat.h>
 
 #include "app/Program.h"
 #include "app/TvinForm1.h"
+#include "delivery/delivery.h"
 #include "delivery/preview.h"
 #include "list/TForm4.h"
 #include "list/TForm5.h"
@@ -32,12 +34,14 @@ struct PreviewFixture : ::testing::Test {
     std::string File(const std::string& name) const { return folder + "/" + name; }
     void SetUp() override
     {
+        SetInvitationSeed(18);   // selecting a local picture draws nothing
         WriteText(File("color.ini"), "1\r\n2\r\n3\r\n");
         WriteText(File("url.ini"), "http://127.0.0.1:9/\r\n");
         program = std::make_unique<Program>(folder, std::vector<std::string>{folder + "/vintrel"});
         program->Start();
         main = program->vinForm1.get();
     }
+    void TearDown() override { SetInvitationSeed(std::nullopt); }
     std::vector<std::string> Boxes() const
     {
         std::vector<std::string> out;
@@ -372,7 +376,6 @@ TEST(PreviewProcess, PreviewAndAddThroughTheAutomationChannel)
 {
     IsolatedEnvironment env;
     const std::string folder = env.dir().path();
-    testing_support::Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", folder + "/vintrel"});
     auto picture = [&](const std::string& name) {
         ui::Bitmap b;
         b.Width = 6;
@@ -387,54 +390,43 @@ TEST(PreviewProcess, PreviewAndAddThroughTheAutomationChannel)
     WriteText(folder + "/url.ini", "file://" + folder + "/pick.html\r\n");
     WriteText(folder + "/pick.html", "<html><body><p>Pick one</p><img src='http://127.0.0.1:9/cat.jpg'></body></html>");
     WriteText(folder + "/files.ini", local + "\r\nhttp://127.0.0.1:9/remote.jpg\r\n");
-    ::setenv("VINTREL_UI", "headless", 1);
-    ::setenv("VINTREL_AUTOMATION", "1", 1);
-    testing_support::Child child({folder + "/vintrel"});
-    ::unsetenv("VINTREL_AUTOMATION");
-    auto ask = [&](std::vector<std::string> words) {
-        words.insert(words.begin(), {VINTREL_PROGRAM_DIR "/vintrel-auto", "--pid", std::to_string(child.pid())});
-        return testing_support::Run(words);
-    };
-    for (int i = 0; i < 500 && ask({"ping"}).status != 0; ++i)
-        ::usleep(10000);
-    auto get = [&](const std::string& target, const std::string& property) {
-        auto out = ask({"get", target, property}).out;
-        return out.substr(0, out.find('\n'));
-    };
+    testing_support::RunningProgram p(folder);
+    ASSERT_TRUE(p.WaitReady()) << "exit " << p.Wait(0);
 
     // The first activation previewed the local first row.
-    EXPECT_EQ(get("vinForm1.Label1", "text"), local);
-    EXPECT_EQ(get("vinForm1.webbrowser1", "width"), "0");
-    ask({"clickrow", "vinForm1.ListView1", "1"});
-    EXPECT_EQ(get("vinForm1.webbrowser1", "width"), "235");
-    EXPECT_EQ(get("vinForm1.Label1", "text"), "http://127.0.0.1:9/remote.jpg");
-    ask({"clickrow", "vinForm1.ListView1", "0"});
-    EXPECT_EQ(get("vinForm1.webbrowser1", "width"), "0");
+    EXPECT_EQ(p.Get("vinForm1.Label1", "text"), local);
+    EXPECT_EQ(p.Get("vinForm1.webbrowser1", "width"), "0");
+    p.Ask({"clickrow", "vinForm1.ListView1", "1"});
+    EXPECT_EQ(p.Get("vinForm1.webbrowser1", "width"), "235");
+    EXPECT_EQ(p.Get("vinForm1.Label1", "text"), "http://127.0.0.1:9/remote.jpg");
+    p.Ask({"clickrow", "vinForm1.ListView1", "0"});
+    EXPECT_EQ(p.Get("vinForm1.webbrowser1", "width"), "0");
 
     // A file through the choose-file window, an address through the other.
-    ask({"click", "vinForm1.JvXPButton3"});
-    ask({"answer", "files", added});
-    ask({"click", "Form6.JvXPButton1"});
-    EXPECT_EQ(get("vinForm1.Label1", "text"), added);
-    ask({"click", "vinForm1.Addweblink1"});
-    ask({"set", "Form4.Edit1", "text", "http://127.0.0.1:9/typed.jpg"});
-    ask({"click", "Form4.Button1"});
+    p.Ask({"click", "vinForm1.JvXPButton3"});
+    p.Ask({"answer", "files", added});
+    p.Ask({"click", "Form6.JvXPButton1"});
+    EXPECT_EQ(p.Get("vinForm1.Label1", "text"), added);
+    p.Ask({"click", "vinForm1.Addweblink1"});
+    p.Ask({"set", "Form4.Edit1", "text", "http://127.0.0.1:9/typed.jpg"});
+    p.Ask({"click", "Form4.Button1"});
 
     // A picture clicked in the remote selector.
-    ask({"click", "vinForm1.JvXPButton1"});
+    p.Ask({"click", "vinForm1.JvXPButton1"});
     std::string state;
-    for (int i = 0; i < 500; ++i) {
-        state = ask({"browser", "Form5.WebBrowser1"}).out;
-        if (state.find("pick.html 0") != std::string::npos)
-            break;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (state.find("pick.html 0") == std::string::npos && std::chrono::steady_clock::now() < until) {
+        state = p.Ask({"browser", "Form5.WebBrowser1"});
         ::usleep(10000);
     }
-    ask({"click", "Form5.CheckBox1"});
-    EXPECT_EQ(ask({"elementclick", "Form5.WebBrowser1", "img", "0"}).status, 0) << state;
-    EXPECT_NE(ask({"boxes"}).out.find("http://127.0.0.1:9/cat.jpg"), std::string::npos);
+    p.Ask({"click", "Form5.CheckBox1"});
+    int status = 1;
+    p.Ask({"elementclick", "Form5.WebBrowser1", "img", "0"}, &status);
+    EXPECT_EQ(status, 0) << state;
+    EXPECT_NE(p.Ask({"boxes"}).find("http://127.0.0.1:9/cat.jpg"), std::string::npos);
 
     EXPECT_EQ(ReadText(folder + "/files.ini"), local + "\r\nhttp://127.0.0.1:9/remote.jpg\r\n" + added +
                                                    "\r\nhttp://127.0.0.1:9/typed.jpg\r\nhttp://127.0.0.1:9/cat.jpg\r\n");
-    ask({"close", "TvinForm1"});
-    EXPECT_EQ(child.Wait(), 0);
+    p.Ask({"close", "TvinForm1"});
+    EXPECT_EQ(p.Wait(), 0);
 }

@@ -195,3 +195,49 @@ std::string TestBinaryDir()
 }
 
 } // namespace testing_support
+
+namespace testing_support {
+
+RunningProgram::RunningProgram(const std::string& folder, std::vector<std::string> args, const std::string& name)
+{
+    const std::string program = folder + "/" + name;
+    if (::access(program.c_str(), X_OK) != 0)
+        Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", program});
+    args.insert(args.begin(), program);
+    ::setenv("VINTREL_UI", "headless", 1);
+    ::setenv("VINTREL_AUTOMATION", "1", 1);
+    // A draw that neither blinks, asks nor opens a site.
+    ::setenv("VINTREL_INVITATION_SEED", "18", 1);
+    m_child = std::make_unique<Child>(args);
+    ::unsetenv("VINTREL_AUTOMATION");
+    ::unsetenv("VINTREL_INVITATION_SEED");
+}
+
+bool RunningProgram::WaitReady(int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        int status = 1;
+        Ask({"ping"}, &status);
+        if (status == 0)
+            return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+std::string RunningProgram::Ask(std::vector<std::string> words, int* status)
+{
+    words.insert(words.begin(), {VINTREL_PROGRAM_DIR "/vintrel-auto", "--pid", std::to_string(m_child->pid())});
+    RunResult r = Run(words);
+    if (status)
+        *status = r.status;
+    return r.out;
+}
+
+std::string RunningProgram::Get(const std::string& target, const std::string& property)
+{
+    std::string out = Ask({"get", target, property});
+    return out.substr(0, out.find('\n'));
+}
+
+} // namespace testing_support

@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the tests: a private temporary folder, and an environment in which
 // the registry and the session are the test's own.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,5 +78,29 @@ private:
 
 // The folder of the test helper programs (session_peer).
 std::string TestBinaryDir();
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// A copy of the built program in `folder` (its program folder), started
+// headless with the automation channel on, and driven with vintrel-auto.
+class RunningProgram {
+public:
+    RunningProgram(const std::string& folder, std::vector<std::string> args = {},
+                   const std::string& name = "vintrel");
+    int pid() const { return m_child->pid(); }
+    // Waits until the channel answers; false after `timeoutMs`.
+    bool WaitReady(int timeoutMs = 10000);
+    // One command; its reply as vintrel-auto prints it (status in `status`).
+    std::string Ask(std::vector<std::string> words, int* status = nullptr);
+    // The first line of a `get`.
+    std::string Get(const std::string& target, const std::string& property);
+    int Wait(int timeoutMs = 10000) { return m_child->Wait(timeoutMs); }
+    void Kill(int signal) { m_child->Kill(signal); }
+
+private:
+    std::unique_ptr<Child> m_child;
+};
 
 } // namespace testing_support

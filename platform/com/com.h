@@ -1,7 +1,10 @@
 #pragma once
 // The COM basics the program's automation pieces meet: result codes, GUIDs,
-// IUnknown and IDispatch, BSTR strings and VARIANTs. Names, layouts and values
-// are the Windows ones, so code ported from there reads the same.
+// IUnknown and IDispatch, BSTR strings and VARIANTs, class factories, error
+// information and type information. Names, layouts and values are the Windows
+// ones, so code ported from there reads the same. Type libraries are in
+// typelib.h, the runtime that finds servers in runtime.h, the frame of an
+// in-process server in server.h.
 #include <atomic>
 #include <compare>
 #include <cstdint>
@@ -45,6 +48,19 @@ constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000F);
 constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
+constexpr HRESULT REGDB_E_READREGDB = MakeHResult(0x80040150);
+constexpr HRESULT REGDB_E_WRITEREGDB = MakeHResult(0x80040151);
+constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
+constexpr HRESULT CO_E_DLLNOTFOUND = MakeHResult(0x800401F8);
+constexpr HRESULT CO_E_ERRORINDLL = MakeHResult(0x800401F9);
+constexpr HRESULT TYPE_E_INVDATAREAD = MakeHResult(0x80028018);
+constexpr HRESULT TYPE_E_UNSUPFORMAT = MakeHResult(0x80028019);
+constexpr HRESULT TYPE_E_REGISTRYACCESS = MakeHResult(0x8002801C);
+constexpr HRESULT TYPE_E_LIBNOTREGISTERED = MakeHResult(0x8002801D);
+constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = MakeHResult(0x8002802B);
+constexpr HRESULT TYPE_E_WRONGTYPEKIND = MakeHResult(0x8002802A);
+constexpr HRESULT TYPE_E_BADMODULEKIND = MakeHResult(0x800288BD);
+constexpr HRESULT TYPE_E_CANTLOADLIBRARY = MakeHResult(0x80029C4A);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
@@ -72,6 +88,18 @@ std::optional<GUID> ParseGuid(std::string_view text);
 constexpr GUID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr GUID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID GUID_NULL = IID_NULL;
+constexpr GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID IID_IErrorInfo = {0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+constexpr GUID IID_ICreateErrorInfo = {0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+constexpr GUID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+constexpr GUID IID_IProvideClassInfo = {0xB196B283, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+// The standard OLE automation library, which declares IUnknown and IDispatch,
+// and the proxy class that marshals every automation-compatible interface.
+constexpr GUID LIBID_stdole = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID CLSID_PSOAInterface = {0x00020424, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // ---- Strings ---------------------------------------------------------------
 
@@ -123,11 +151,7 @@ protected:
     ~IUnknown() = default;
 };
 
-struct ITypeInfo : IUnknown {
-protected:
-    ~ITypeInfo() = default;
-};
-
+struct ITypeInfo;
 struct VARIANT;
 
 struct DISPPARAMS {
@@ -166,6 +190,8 @@ enum : VARTYPE {
     VT_EMPTY = 0, VT_NULL = 1, VT_I2 = 2, VT_I4 = 3, VT_R4 = 4, VT_R8 = 5, VT_BSTR = 8,
     VT_DISPATCH = 9, VT_ERROR = 10, VT_BOOL = 11, VT_VARIANT = 12, VT_UNKNOWN = 13,
     VT_UI1 = 17, VT_UI2 = 18, VT_UI4 = 19, VT_INT = 22, VT_UINT = 23, VT_BYREF = 0x4000,
+    VT_CY = 6, VT_DATE = 7, VT_DECIMAL = 14, VT_I1 = 16, VT_I8 = 20, VT_UI8 = 21, VT_VOID = 24,
+    VT_HRESULT = 25, VT_PTR = 26, VT_USERDEFINED = 29, VT_ARRAY = 0x2000, VT_TYPEMASK = 0x0FFF,
 };
 
 struct VARIANT {
@@ -195,6 +221,257 @@ void VariantInit(VARIANT* v);
 HRESULT VariantClear(VARIANT* v);
 // A deep copy: the BSTR duplicated, the interface AddRef'd.
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
+
+// Flags of VariantChangeType.
+enum : std::uint16_t { VARIANT_NOVALUEPROP = 0x1, VARIANT_ALPHABOOL = 0x2 };
+
+// Converts `src` (by reference or not) to a variant of type `vt` in `dest`,
+// which may be `src` itself; `dest` is cleared first unless it is `src`.
+// What converts, as automation converts it with the invariant locale:
+// - numbers (VT_I1..VT_UI4, VT_INT, VT_UINT, VT_R4, VT_R8) and VT_BOOL into
+//   each other; a fraction rounds half to even; a value out of range is
+//   DISP_E_OVERFLOW; VT_BOOL is -1 or 0, and anything but 0 becomes -1;
+// - numbers to VT_BSTR as decimal text ("-1"/"0" for VT_BOOL, "True"/"False"
+//   with VARIANT_ALPHABOOL), VT_R4/VT_R8 with up to 7/15 significant digits;
+// - VT_BSTR to numbers: optional blanks and sign around decimal digits, with an
+//   optional fraction and exponent; "True"/"False" (any case) to VT_BOOL;
+//   anything else DISP_E_TYPEMISMATCH;
+// - VT_EMPTY to 0, VARIANT_FALSE or ""; VT_NULL to nothing but VT_NULL;
+// - VT_DISPATCH to a value through its DISPID_VALUE property (not with
+//   VARIANT_NOVALUEPROP); VT_DISPATCH and VT_UNKNOWN to each other through
+//   QueryInterface.
+// Everything else is DISP_E_TYPEMISMATCH (DISP_E_BADVARTYPE for a type this
+// runtime does not know). On failure `dest` is left as it was.
+HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, std::uint16_t flags, VARTYPE vt);
+
+// ---- Class objects, error information, type information ------------------------
+//
+// Each interface below is a class of pure virtual functions in the order COM
+// gives them, deriving from IUnknown (or IDispatch) alone, so its table is the
+// one a COM caller expects: the three IUnknown entries, then the interface's
+// own. Every function takes its object as the first argument and returns its
+// result in the ordinary way, so a caller that knows only the table calls
+// them as plain functions.
+
+using BOOL = std::int32_t;
+using MEMBERID = DISPID;
+using HREFTYPE = std::uint32_t;
+using SCODE = std::int32_t;
+
+constexpr MEMBERID MEMBERID_NIL = DISPID_UNKNOWN;
+
+struct IClassFactory : IUnknown {
+    virtual HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) = 0;
+    virtual HRESULT LockServer(BOOL lock) = 0;
+
+protected:
+    ~IClassFactory() = default;
+};
+
+struct IErrorInfo : IUnknown {
+    virtual HRESULT GetGUID(GUID* guid) = 0;
+    virtual HRESULT GetSource(BSTR* source) = 0;
+    virtual HRESULT GetDescription(BSTR* description) = 0;
+    virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
+    virtual HRESULT GetHelpContext(std::uint32_t* helpContext) = 0;
+
+protected:
+    ~IErrorInfo() = default;
+};
+
+struct ICreateErrorInfo : IUnknown {
+    virtual HRESULT SetGUID(const GUID& guid) = 0;
+    virtual HRESULT SetSource(OLECHAR* source) = 0;
+    virtual HRESULT SetDescription(OLECHAR* description) = 0;
+    virtual HRESULT SetHelpFile(OLECHAR* helpFile) = 0;
+    virtual HRESULT SetHelpContext(std::uint32_t helpContext) = 0;
+
+protected:
+    ~ICreateErrorInfo() = default;
+};
+
+struct ISupportErrorInfo : IUnknown {
+    // S_OK when the interface sets error information on failure, else S_FALSE.
+    virtual HRESULT InterfaceSupportsErrorInfo(const IID& riid) = 0;
+
+protected:
+    ~ISupportErrorInfo() = default;
+};
+
+struct IProvideClassInfo : IUnknown {
+    // The type information of the object's class (its coclass).
+    virtual HRESULT GetClassInfo(ITypeInfo** info) = 0;
+
+protected:
+    ~IProvideClassInfo() = default;
+};
+
+// The error information of the calling thread: SetErrorInfo replaces it (null
+// clears it); GetErrorInfo hands it over and clears it, S_FALSE with null
+// when there is none. `reserved` must be 0.
+HRESULT SetErrorInfo(std::uint32_t reserved, IErrorInfo* info);
+HRESULT GetErrorInfo(std::uint32_t reserved, IErrorInfo** info);
+// A new, empty error object; QueryInterface gives its IErrorInfo.
+HRESULT CreateErrorInfo(ICreateErrorInfo** info);
+// Makes an error object of these parts and sets it as the thread's error
+// information, as a failing method does before it returns its error.
+void SetErrorInfoText(const GUID& guid, std::string_view source, std::string_view description,
+                      std::string_view helpFile = {}, std::uint32_t helpContext = 0);
+
+// ---- Type information ------------------------------------------------------------
+
+enum TYPEKIND : std::int32_t {
+    TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH, TKIND_COCLASS, TKIND_ALIAS,
+    TKIND_UNION, TKIND_MAX
+};
+enum SYSKIND : std::int32_t { SYS_WIN16, SYS_WIN32, SYS_MAC, SYS_WIN64 };
+enum FUNCKIND : std::int32_t { FUNC_VIRTUAL, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH };
+enum INVOKEKIND : std::int32_t {
+    INVOKE_FUNC = 1, INVOKE_PROPERTYGET = 2, INVOKE_PROPERTYPUT = 4, INVOKE_PROPERTYPUTREF = 8
+};
+enum CALLCONV : std::int32_t { CC_FASTCALL = 0, CC_CDECL = 1, CC_PASCAL = 2, CC_STDCALL = 4 };
+
+enum : std::uint16_t {
+    TYPEFLAG_FAPPOBJECT = 0x1, TYPEFLAG_FCANCREATE = 0x2, TYPEFLAG_FLICENSED = 0x4,
+    TYPEFLAG_FPREDECLID = 0x8, TYPEFLAG_FHIDDEN = 0x10, TYPEFLAG_FCONTROL = 0x20, TYPEFLAG_FDUAL = 0x40,
+    TYPEFLAG_FNONEXTENSIBLE = 0x80, TYPEFLAG_FOLEAUTOMATION = 0x100, TYPEFLAG_FRESTRICTED = 0x200,
+    TYPEFLAG_FAGGREGATABLE = 0x400, TYPEFLAG_FREPLACEABLE = 0x800, TYPEFLAG_FDISPATCHABLE = 0x1000,
+};
+enum : std::int32_t {
+    IMPLTYPEFLAG_FDEFAULT = 0x1, IMPLTYPEFLAG_FSOURCE = 0x2, IMPLTYPEFLAG_FRESTRICTED = 0x4,
+};
+enum : std::uint16_t {
+    PARAMFLAG_NONE = 0, PARAMFLAG_FIN = 0x1, PARAMFLAG_FOUT = 0x2, PARAMFLAG_FLCID = 0x4,
+    PARAMFLAG_FRETVAL = 0x8, PARAMFLAG_FOPT = 0x10, PARAMFLAG_FHASDEFAULT = 0x20,
+};
+enum : std::uint16_t {
+    LIBFLAG_FRESTRICTED = 0x1, LIBFLAG_FCONTROL = 0x2, LIBFLAG_FHIDDEN = 0x4, LIBFLAG_FHASDISKIMAGE = 0x8,
+};
+
+struct ITypeComp;
+struct ITypeLib;
+struct ARRAYDESC;
+struct PARAMDESCEX;
+struct VARDESC;
+
+struct TYPEDESC {
+    union {
+        TYPEDESC* lptdesc;     // VT_PTR: what it points to
+        ARRAYDESC* lpadesc;
+        HREFTYPE hreftype;     // VT_USERDEFINED
+    };
+    VARTYPE vt;
+};
+
+struct IDLDESC {
+    std::uintptr_t dwReserved;
+    std::uint16_t wIDLFlags;
+};
+
+struct PARAMDESC {
+    PARAMDESCEX* pparamdescex;
+    std::uint16_t wParamFlags;
+};
+
+struct ELEMDESC {
+    TYPEDESC tdesc;
+    union {
+        IDLDESC idldesc;
+        PARAMDESC paramdesc;
+    };
+};
+
+struct TYPEATTR {
+    GUID guid;
+    LCID lcid;
+    std::uint32_t dwReserved;
+    MEMBERID memidConstructor;
+    MEMBERID memidDestructor;
+    OLECHAR* lpstrSchema;
+    std::uint32_t cbSizeInstance;
+    TYPEKIND typekind;
+    std::uint16_t cFuncs;
+    std::uint16_t cVars;
+    std::uint16_t cImplTypes;
+    std::uint16_t cbSizeVft;
+    std::uint16_t cbAlignment;
+    std::uint16_t wTypeFlags;
+    std::uint16_t wMajorVerNum;
+    std::uint16_t wMinorVerNum;
+    TYPEDESC tdescAlias;
+    IDLDESC idldescType;
+};
+
+struct FUNCDESC {
+    MEMBERID memid;
+    SCODE* lprgscode;
+    ELEMDESC* lprgelemdescParam;
+    FUNCKIND funckind;
+    INVOKEKIND invkind;
+    CALLCONV callconv;
+    std::int16_t cParams;
+    std::int16_t cParamsOpt;
+    std::int16_t oVft;          // the entry's offset in the interface's table, in bytes
+    std::int16_t cScodes;
+    ELEMDESC elemdescFunc;
+    std::uint16_t wFuncFlags;
+};
+
+struct TLIBATTR {
+    GUID guid;
+    LCID lcid;
+    SYSKIND syskind;
+    std::uint16_t wMajorVerNum;
+    std::uint16_t wMinorVerNum;
+    std::uint16_t wLibFlags;
+};
+
+struct ITypeInfo : IUnknown {
+    virtual HRESULT GetTypeAttr(TYPEATTR** attr) = 0;
+    virtual HRESULT GetTypeComp(ITypeComp** comp) = 0;
+    virtual HRESULT GetFuncDesc(unsigned index, FUNCDESC** desc) = 0;
+    virtual HRESULT GetVarDesc(unsigned index, VARDESC** desc) = 0;
+    virtual HRESULT GetNames(MEMBERID memid, BSTR* names, unsigned maxNames, unsigned* count) = 0;
+    virtual HRESULT GetRefTypeOfImplType(unsigned index, HREFTYPE* ref) = 0;
+    virtual HRESULT GetImplTypeFlags(unsigned index, std::int32_t* flags) = 0;
+    virtual HRESULT GetIDsOfNames(OLECHAR** names, unsigned count, MEMBERID* ids) = 0;
+    virtual HRESULT Invoke(void* instance, MEMBERID memid, std::uint16_t flags, DISPPARAMS* params,
+                           VARIANT* result, EXCEPINFO* excep, unsigned* argErr) = 0;
+    virtual HRESULT GetDocumentation(MEMBERID memid, BSTR* name, BSTR* docString, std::uint32_t* helpContext,
+                                     BSTR* helpFile) = 0;
+    virtual HRESULT GetDllEntry(MEMBERID memid, INVOKEKIND kind, BSTR* dllName, BSTR* name,
+                                std::uint16_t* ordinal) = 0;
+    virtual HRESULT GetRefTypeInfo(HREFTYPE ref, ITypeInfo** info) = 0;
+    virtual HRESULT AddressOfMember(MEMBERID memid, INVOKEKIND kind, void** address) = 0;
+    virtual HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** object) = 0;
+    virtual HRESULT GetMops(MEMBERID memid, BSTR* mops) = 0;
+    virtual HRESULT GetContainingTypeLib(ITypeLib** lib, unsigned* index) = 0;
+    virtual void ReleaseTypeAttr(TYPEATTR* attr) = 0;
+    virtual void ReleaseFuncDesc(FUNCDESC* desc) = 0;
+    virtual void ReleaseVarDesc(VARDESC* desc) = 0;
+
+protected:
+    ~ITypeInfo() = default;
+};
+
+struct ITypeLib : IUnknown {
+    virtual unsigned GetTypeInfoCount() = 0;
+    virtual HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) = 0;
+    virtual HRESULT GetTypeInfoType(unsigned index, TYPEKIND* kind) = 0;
+    virtual HRESULT GetTypeInfoOfGuid(const GUID& guid, ITypeInfo** info) = 0;
+    virtual HRESULT GetLibAttr(TLIBATTR** attr) = 0;
+    virtual HRESULT GetTypeComp(ITypeComp** comp) = 0;
+    // Index -1 is the library itself.
+    virtual HRESULT GetDocumentation(std::int32_t index, BSTR* name, BSTR* docString, std::uint32_t* helpContext,
+                                     BSTR* helpFile) = 0;
+    virtual HRESULT IsName(OLECHAR* name, std::uint32_t hash, BOOL* found) = 0;
+    virtual HRESULT FindName(OLECHAR* name, std::uint32_t hash, ITypeInfo** infos, MEMBERID* ids,
+                             std::uint16_t* found) = 0;
+    virtual void ReleaseTLibAttr(TLIBATTR* attr) = 0;
+
+protected:
+    ~ITypeLib() = default;
+};
 
 // ---- Helpers ---------------------------------------------------------------
 

@@ -418,7 +418,12 @@ void Application::SetActiveForm(Form* form)
         return;
     if (form && !form->Visible())
         return;
-    m_active = form;
+    // A form of an inactive application activates the application first.
+    // Should that hide the form, the form's own activation still runs, but
+    // it is not left as the active window.
+    if (form && !m_appActive)
+        Activate();
+    m_active = form && form->Visible() ? form : nullptr;
     if (form)
         Notify([form](FormListener& l) { l.FormActivated(*form); });
     if (form && form->OnActivate)

@@ -267,7 +267,7 @@ private:
     bool m_terminated = false;
     bool m_destroyed = false;
     bool m_minimized = false;
-    bool m_appActive = true;
+    bool m_appActive = false;   // until its first form becomes active
     std::unique_ptr<Toolkit> m_toolkit;
 
     mutable std::mutex m_postMutex;

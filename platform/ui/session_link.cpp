@@ -12,6 +12,19 @@ SessionLink::SessionLink(Application& app) : m_app(app)
         headless->ClipboardGetter = [] { return session::SessionClipboardText(); };
         headless->ClipboardSetter = [](const std::string& text) { session::SetSessionClipboardText(text); };
     }
+    m_appWindow = port.CreateWindow("TApplication", 0, [this](const session::Message& m) -> std::int64_t {
+        if (m.msg == session::VM_SHOWWINDOW) {
+            int cmd = static_cast<int>(m.wParam);
+            if (cmd == session::SW_MINIMIZE || cmd == session::SW_SHOWMINIMIZED)
+                m_app.Minimize();
+            else if (cmd != session::SW_HIDE)
+                m_app.Restore();
+        } else if (m.msg == session::VM_SETFOREGROUND) {
+            m_app.Activate();
+            m_app.BringToFront();
+        }
+        return 0;
+    }, false, m_app.Title);
     app.AddListener(this);
     for (Form* form : app.Forms())
         FormCreated(*form);
@@ -23,6 +36,7 @@ SessionLink::~SessionLink()
     m_app.RemoveWatch(m_watch);
     for (Form* form : m_app.Forms())
         FormDestroyed(*form);
+    session::MessagePort::Current().DestroyWindow(m_appWindow);
 }
 
 void SessionLink::FormCreated(Form& form)

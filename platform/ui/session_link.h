@@ -15,6 +15,12 @@ public:
     SessionLink(const SessionLink&) = delete;
     SessionLink& operator=(const SessionLink&) = delete;
 
+    // The application's own hidden window ("TApplication"): showing it
+    // restores the application, making it the foreground activates it.
+    session::HWND ApplicationHandle() const { return m_appWindow; }
+    // Gives a form its session window now, if it has none yet.
+    void EnsureHandle(Form& form) { FormCreated(form); }
+
     void FormCreated(Form& form) override;
     void FormChanged(Form& form) override;
     void FormActivated(Form& form) override;
@@ -24,6 +30,7 @@ private:
     std::int64_t Handle(Form& form, const session::Message& m);
     Application& m_app;
     int m_watch = 0;
+    session::HWND m_appWindow = 0;
 };
 
 } // namespace ui
