@@ -541,8 +541,8 @@ std::string Navigate(Context& cx, const Args& a)
     return Ok();
 }
 
-// The top-level document's elements of a tag ("*" for all): index, tag, and
-// their src and href as the page wrote them.
+// The top-level document's elements of a tag ("*" for all): index, tag, name,
+// value (of a form field), and src and href as the page wrote them.
 std::string Elements(Context& cx, const Args& a)
 {
     browser::Document* doc = NeedBrowser(cx, a[1]).GetDocument();
@@ -551,7 +551,7 @@ std::string Elements(Context& cx, const Args& a)
     Listing out;
     int i = 0;
     for (browser::Element* e : doc->GetElementsByTagName(a[2]))
-        out.Add({N(i++), e->TagName(), e->GetAttribute("src", 2), e->GetAttribute("href", 2)});
+        out.Add({N(i++), e->TagName(), e->Name(), e->Value(), e->GetAttribute("src", 2), e->GetAttribute("href", 2)});
     return out.Done();
 }
 

@@ -59,6 +59,12 @@ struct Mime {
     ~Mime() { curl_mime_free(m); }
 };
 
+struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+    void Add(const std::string& line) { list = curl_slist_append(list, line.c_str()); }
+};
+
 } // namespace
 
 struct HttpClient::Impl {
@@ -103,9 +109,9 @@ std::string HttpClient::Impl::Perform(const std::string& url, const MultipartFor
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_slist* list = nullptr;
-    list = curl_slist_append(list, (std::string("Accept: ") + HttpClient::kAccept).c_str());
-    list = curl_slist_append(list, "Expect:");
+    HeaderList headerList;
+    headerList.Add(std::string("Accept: ") + HttpClient::kAccept);
+    headerList.Add("Expect:");
 
     Mime mime;
     if (form) {
@@ -130,9 +136,8 @@ std::string HttpClient::Impl::Perform(const std::string& url, const MultipartFor
         }
         curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.m);
     }
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.list);
     CURLcode rc = curl_easy_perform(h);
-    curl_slist_free_all(list);
     if (rc != CURLE_OK) {
         std::string why = error[0] ? error : curl_easy_strerror(rc);
         throw HttpError("cannot reach " + url + ": " + why);

@@ -109,6 +109,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& folder, int
         ::sigaction(SIGPIPE, &dfl, nullptr);
         if (stdoutFd >= 0 && ::dup2(stdoutFd, STDOUT_FILENO) < 0)
             ReportAndExit(report[1], errno);
+        // A program started for the desktop lives on its own: it must not
+        // keep our input or output open (whoever reads our output would wait
+        // for it to end).
+        if (detach) {
+            int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (null >= 0) {
+                ::dup2(null, STDIN_FILENO);
+                ::dup2(null, STDOUT_FILENO);
+            }
+        }
         if (dir && ::chdir(dir) != 0)
             ReportAndExit(report[1], errno);
         ::execve(program.c_str(), args.data(), environ);
