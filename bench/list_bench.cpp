@@ -17,27 +17,20 @@
 #include <vector>
 
 #include "app/Program.h"
+#include "bench/bench_support.h"
 #include "app/TvinForm1.h"
 #include "platform/automation/server.h"
 #include "platform/image/image.h"
 #include "platform/session/session.h"
 #include "platform/sys/files.h"
 
-using Clock = std::chrono::steady_clock;
+using bench::Ask;
+using bench::Clock;
+using bench::Median;
+using bench::Ms;
 namespace fs = std::filesystem;
 
 namespace {
-
-double Ms(Clock::time_point since)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 void WritePicture(const std::string& path)
 {
@@ -88,27 +81,6 @@ double TimeRemove(const std::string& folder, int count, int rounds)
         WriteList(folder, count);
     }
     return Median(times);
-}
-
-// Asks the program's automation channel one question; "" when it cannot.
-std::string Ask(const std::string& socketPath, const std::string& line)
-{
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return {};
-    }
-    std::string request = line + "\n", reply;
-    [[maybe_unused]] auto w = ::write(fd, request.data(), request.size());
-    char buf[4096];
-    ssize_t n;
-    while (reply.find('\n') == std::string::npos && (n = ::read(fd, buf, sizeof buf)) > 0)
-        reply.append(buf, static_cast<size_t>(n));
-    ::close(fd);
-    return reply.substr(0, reply.find('\n'));
 }
 
 // From the start of the process until its first activation has loaded the
