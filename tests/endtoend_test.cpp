@@ -124,3 +124,43 @@ TEST(EndToEnd, AutomationServerStartsTheProgramThenHandsAddressesToIt)
     for (const char* name : {"VINTREL_UI", "VINTREL_AUTOMATION", "VINTREL_INVITATION_SEED"})
         ::unsetenv(name);
 }
+
+TEST(EndToEnd, TwoQuickCallsWithNothingRunningEndWithOneProgramHoldingBoth)
+{
+    IsolatedEnvironment env;
+    const std::string folder = env.dir().path();
+    testing_support::Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", folder + "/vintrel"});
+    WriteText(folder + "/options.ini", "0612345678\r\n0\r\n0\r\n");
+    WriteText(folder + "/color.ini", "1\r\n2\r\n3\r\n");
+    WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
+    WriteText(folder + "/files.ini", "");
+    testing_support::Run({VINTREL_PROGRAM_DIR "/vintrel-reg", "add", "HKLM\\SOFTWARE\\VinTrel", "/ve", "/d",
+                          folder + "/vintrel", "/f"});
+    testing_support::Run({VINTREL_PROGRAM_DIR "/regsvr", VINTREL_PROGRAM_DIR "/Corvane_ComHost.so"});
+    ::setenv("VINTREL_UI", "headless", 1);
+    ::setenv("VINTREL_AUTOMATION", "1", 1);
+    ::setenv("VINTREL_INVITATION_SEED", "18", 1);
+    Child a({VINTREL_PROGRAM_DIR "/corvane-addurl", "http://127.0.0.1:9/a.jpg"});
+    Child b({VINTREL_PROGRAM_DIR "/corvane-addurl", "http://127.0.0.1:9/b.jpg"});
+    EXPECT_EQ(a.Wait(20000), 0);
+    EXPECT_EQ(b.Wait(20000), 0);
+    auto mains = [] {
+        int n = 0;
+        for (const auto& w : session::EnumWindows())
+            n += w.className == "TvinForm1";
+        return n;
+    };
+    // However the two starts met, one program is left and it holds both.
+    EXPECT_TRUE(WaitFor([&] {
+        std::string rows = testing_support::Run({VINTREL_PROGRAM_DIR "/vintrel-auto", "--folder", folder, "rows",
+                                                 "vinForm1.ListView1"}).out;
+        return mains() == 1 && rows.find("a.jpg") != std::string::npos && rows.find("b.jpg") != std::string::npos;
+    }));
+    std::string file = ReadText(folder + "/files.ini");
+    EXPECT_NE(file.find("http://127.0.0.1:9/a.jpg\r\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("http://127.0.0.1:9/b.jpg\r\n"), std::string::npos) << file;
+    testing_support::Run({VINTREL_PROGRAM_DIR "/vintrel-auto", "--folder", folder, "close", "TvinForm1"});
+    EXPECT_TRUE(WaitFor([&] { return mains() == 0; }));
+    for (const char* name : {"VINTREL_UI", "VINTREL_AUTOMATION", "VINTREL_INVITATION_SEED"})
+        ::unsetenv(name);
+}
