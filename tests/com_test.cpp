@@ -12,6 +12,7 @@
 #include "platform/com/server.h"
 #include "platform/com/typelib.h"
 #include "platform/session/registry.h"
+#include "tests/com_support.h"
 #include "tests/test_support.h"
 
 using namespace com;
@@ -191,35 +192,9 @@ void Invoke(IDispatch* object, DISPID id, std::uint16_t flags, std::vector<Var>&
 
 std::string Text(const BSTR s) { return BstrToUtf8(s); }
 
-std::string TakeText(BSTR s)
-{
-    std::string t = BstrToUtf8(s);
-    SysFreeString(s);
-    return t;
-}
-
-struct ErrorInfoSeen {
-    bool present = false;
-    GUID guid = GUID_NULL;
-    std::string source, description;
-};
-
-ErrorInfoSeen TakeErrorInfo()
-{
-    ErrorInfoSeen seen;
-    IErrorInfo* raw = nullptr;
-    if (GetErrorInfo(0, &raw) != S_OK)
-        return seen;
-    auto info = ComPtr<IErrorInfo>::Attach(raw);
-    seen.present = true;
-    info->GetGUID(&seen.guid);
-    BSTR s = nullptr;
-    info->GetSource(&s);
-    seen.source = TakeText(s);
-    info->GetDescription(&s);
-    seen.description = TakeText(s);
-    return seen;
-}
+using com_support::ErrorInfoSeen;
+using com_support::TakeErrorInfo;
+using com_support::TakeText;
 
 // An object whose value property is a text, as script objects have.
 class ValueObject final : public DispatchObject {

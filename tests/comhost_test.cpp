@@ -27,6 +27,7 @@
 #include "platform/session/windows.h"
 #include "platform/shell/shell.h"
 #include "platform/sys/text.h"
+#include "tests/com_support.h"
 #include "tests/test_support.h"
 
 extern char** environ;
@@ -135,35 +136,9 @@ std::vector<std::string> Added(const std::vector<std::string>& before, const std
     return added;
 }
 
-std::string TakeText(BSTR s)
-{
-    std::string t = BstrToUtf8(s);
-    SysFreeString(s);
-    return t;
-}
-
-struct ErrorInfoSeen {
-    bool present = false;
-    GUID guid = GUID_NULL;
-    std::string source, description;
-};
-
-ErrorInfoSeen TakeErrorInfo()
-{
-    ErrorInfoSeen seen;
-    IErrorInfo* raw = nullptr;
-    if (GetErrorInfo(0, &raw) != S_OK)
-        return seen;
-    auto info = ComPtr<IErrorInfo>::Attach(raw);
-    seen.present = true;
-    info->GetGUID(&seen.guid);
-    BSTR s = nullptr;
-    info->GetSource(&s);
-    seen.source = TakeText(s);
-    info->GetDescription(&s);
-    seen.description = TakeText(s);
-    return seen;
-}
+using com_support::ErrorInfoSeen;
+using com_support::TakeErrorInfo;
+using com_support::TakeText;
 
 // A BSTR for the length of a call.
 struct Bstr {
