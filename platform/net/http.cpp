@@ -135,6 +135,9 @@ std::string HttpClient::Impl::Perform(const std::string& url, const MultipartFor
             }
         }
         curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.m);
+        // Large pictures go out in large pieces; the file is still read a
+        // piece at a time, never whole.
+        curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
     }
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.list);
     CURLcode rc = curl_easy_perform(h);
