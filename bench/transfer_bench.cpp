@@ -119,7 +119,11 @@ int main(int argc, char** argv)
     net::MultipartForm form;
     form.AddFile("fileupload", file, file, "image/pjpeg");
     form.AddText("xml", "yes");
-    client.Post(address + "/index.php", form);
+    try {
+        client.Post(address + "/index.php", form);
+    } catch (const net::HttpError& e) {
+        std::printf("  our upload failed: %s\n", e.what());
+    }
     double ours = Seconds(start);
     long growth = StatusKb("VmHWM:") - rssBefore;
 

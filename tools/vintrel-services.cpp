@@ -148,7 +148,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kMarker = "input type=\"hidden\" name=\"file\" value=\"";
 constexpr std::string_view kStorePrefix = "/content/lumarok/tmp/";
-constexpr size_t kMaxBody = size_t{64} << 20;
+constexpr size_t kMaxBody = size_t{256} << 20;
 constexpr size_t kMaxFetch = size_t{32} << 20;
 constexpr size_t kTextKept = 4096;
 constexpr int kIoTimeoutMs = 10000;
