@@ -20,7 +20,6 @@
 #include "tests/test_support.h"
 
 using namespace browser;
-using testing_support::Child;
 using testing_support::ReadText;
 
 namespace {
@@ -546,17 +545,14 @@ int FreePort()
 
 class BrowserControl : public ::testing::Test {
 protected:
-    static inline std::unique_ptr<Child> server;
+    static inline std::unique_ptr<testing_support::FixtureServer> server;
     static inline std::string base;   // "http://127.0.0.1:N/"
 
     static void SetUpTestSuite()
     {
-        server = std::make_unique<Child>(std::vector<std::string>{"/usr/bin/python3", kFixtures + "/server.py"});
-        // Printed once it listens.
-        std::string line = server->ReadLine(20000);
-        auto at = line.rfind("port ");
-        ASSERT_NE(at, std::string::npos) << "the test server did not start: " << line;
-        base = "http://127.0.0.1:" + line.substr(at + 5) + "/";
+        server = std::make_unique<testing_support::FixtureServer>(kFixtures + "/server.py");
+        ASSERT_TRUE(server->Started()) << "the test server did not start";
+        base = server->Base();
     }
     static void TearDownTestSuite() { server.reset(); }
 

@@ -4,28 +4,20 @@
 #include "platform/net/http.h"
 #include "tests/test_support.h"
 
-using testing_support::Child;
 
 namespace {
 
 struct HttpClientTest : ::testing::Test {
-    static inline std::unique_ptr<Child> server;
-    static inline std::string base;
+    static inline std::unique_ptr<testing_support::FixtureServer> server;
+    static inline std::string base;   // without the last "/"
 
     static void SetUpTestSuite()
     {
-        server = std::make_unique<Child>(
-            std::vector<std::string>{"/usr/bin/python3", VINTREL_SOURCE_DIR "/tests/fixtures/http/server.py"});
-        std::string line = server->ReadLine(20000);
-        ASSERT_EQ(line.rfind("port ", 0), 0u) << line;
-        base = "http://127.0.0.1:" + line.substr(5);
+        server = std::make_unique<testing_support::FixtureServer>(VINTREL_SOURCE_DIR "/tests/fixtures/http/server.py");
+        ASSERT_TRUE(server->Started()) << "the test server did not start";
+        base = server->Base().substr(0, server->Base().size() - 1);
     }
-    static void TearDownTestSuite()
-    {
-        server->CloseStdin();
-        server->Wait();
-        server.reset();
-    }
+    static void TearDownTestSuite() { server.reset(); }
     net::HttpClient client;
     testing_support::TempDir dir;
 };

@@ -18,7 +18,6 @@
 #include "platform/sys/files.h"
 #include "tests/test_support.h"
 
-using testing_support::Child;
 using testing_support::IsolatedEnvironment;
 using testing_support::ReadText;
 using testing_support::WriteText;
@@ -128,16 +127,14 @@ TEST(EventObject, LivesAsLongAsItsReferencesAndTheDocumentLetsGo)
 
 class Selector : public ::testing::Test {
 protected:
-    static inline std::unique_ptr<Child> server;
+    static inline std::unique_ptr<testing_support::FixtureServer> server;
     static inline std::string base;   // "http://127.0.0.1:N/"
 
     static void SetUpTestSuite()
     {
-        server = std::make_unique<Child>(std::vector<std::string>{"/usr/bin/python3", kFixtures + "/server.py"});
-        std::string line = server->ReadLine(20000);
-        auto at = line.rfind("port ");
-        ASSERT_NE(at, std::string::npos) << "the test server did not start: " << line;
-        base = "http://127.0.0.1:" + line.substr(at + 5) + "/";
+        server = std::make_unique<testing_support::FixtureServer>(kFixtures + "/server.py");
+        ASSERT_TRUE(server->Started()) << "the test server did not start";
+        base = server->Base();
     }
     static void TearDownTestSuite() { server.reset(); }
 

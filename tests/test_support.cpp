@@ -241,3 +241,16 @@ std::string RunningProgram::Get(const std::string& target, const std::string& pr
 }
 
 } // namespace testing_support
+
+namespace testing_support {
+
+FixtureServer::FixtureServer(const std::string& script)
+    : m_child(std::make_unique<Child>(std::vector<std::string>{"/usr/bin/python3", script}))
+{
+    std::string line = m_child->ReadLine(20000);
+    auto at = line.rfind("port ");
+    if (at != std::string::npos)
+        m_base = "http://127.0.0.1:" + line.substr(at + 5) + "/";
+}
+
+} // namespace testing_support

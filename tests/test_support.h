@@ -104,3 +104,22 @@ private:
 };
 
 } // namespace testing_support
+
+namespace testing_support {
+
+// A test's own web server: a Python script that prints "... port N" once it
+// listens on 127.0.0.1 and ends when its standard input closes (so a crashed
+// test never leaves it running).
+class FixtureServer {
+public:
+    explicit FixtureServer(const std::string& script);
+    bool Started() const { return !m_base.empty(); }
+    // "http://127.0.0.1:N/", or "" when the server did not start.
+    const std::string& Base() const { return m_base; }
+
+private:
+    std::unique_ptr<Child> m_child;
+    std::string m_base;
+};
+
+} // namespace testing_support
