@@ -73,6 +73,7 @@ double TimeRemove(const std::string& folder, int count, int rounds)
         program.Start();
         TvinForm1& f = *program.vinForm1;
         f.loadlist();
+        f.ListView1.OnSelectItem = nullptr;   // selecting here is not previewing
         for (int i = 0; i < f.ListView1.Count(); i += 2)
             f.ListView1.SetSelected(i, true);
         auto start = Clock::now();
@@ -123,6 +124,7 @@ int main(int argc, char** argv)
     ::setenv("VINTREL_UI", "headless", 1);
     ::setenv("VINTREL_AUTOMATION", "1", 1);
     sys::WriteFileAtomic(folder + "/options.ini", "0612345678\r\n0\r\n0\r\n");
+    sys::WriteFileAtomic(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
     sys::WriteFileAtomic(folder + "/color.ini", "13677484\r\n-16777198\r\n12435644\r\n");
     WritePicture(folder + "/first.bmp");
 

@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "app/Program.h"
+#include "app/TvinForm1.h"
 #include "platform/net/http.h"
 #include "tests/test_support.h"
 
@@ -189,6 +193,39 @@ private:
     testing_support::Child m_child;
     std::string m_host;
     net::HttpClient m_control;
+};
+
+// A program in a folder of its own whose image host is the stand-in, which
+// runs for the whole suite and starts each test with nothing queued.
+class ProgramWithHost : public ::testing::Test {
+protected:
+    static inline std::unique_ptr<Server> server;
+
+    static void SetUpTestSuite() { server = std::make_unique<Server>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    testing_support::IsolatedEnvironment env;
+    std::string folder = env.dir().path();
+    std::unique_ptr<ScopedEnv> host;
+    std::unique_ptr<Program> program;
+    TvinForm1* main = nullptr;
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(server->Host().empty()) << "the stand-in image host did not start";
+        server->Reset();
+        host = std::make_unique<ScopedEnv>("VINTREL_IMAGEHOST_HOST", server->Host());
+        testing_support::WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
+        testing_support::WriteText(folder + "/color.ini", "1\r\n2\r\n3\r\n");
+        program = std::make_unique<Program>(folder, std::vector<std::string>{folder + "/vintrel"});
+        program->Start();
+        main = program->vinForm1.get();
+    }
+    void TearDown() override
+    {
+        program.reset();
+        host.reset();
+    }
 };
 
 } // namespace imagehost_fixture

@@ -58,36 +58,8 @@ TEST(ImageHostXml, ElementTextAsTheHostWroteIt)
 
 // ---- Requests to the stand-in host --------------------------------------------
 
-class ImageHostClient : public ::testing::Test {
+class ImageHostClient : public imagehost_fixture::ProgramWithHost {
 protected:
-    static inline std::unique_ptr<imagehost_fixture::Server> server;
-
-    static void SetUpTestSuite() { server = std::make_unique<imagehost_fixture::Server>(); }
-    static void TearDownTestSuite() { server.reset(); }
-
-    IsolatedEnvironment env;
-    std::string folder = env.dir().path();
-    std::unique_ptr<ScopedEnv> host;
-    std::unique_ptr<Program> program;
-    TvinForm1* main = nullptr;
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(server->Host().empty()) << "the stand-in image host did not start";
-        server->Reset();
-        host = std::make_unique<ScopedEnv>("VINTREL_IMAGEHOST_HOST", server->Host());
-        WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
-        WriteText(folder + "/color.ini", "1\r\n2\r\n3\r\n");
-        program = std::make_unique<Program>(folder, std::vector<std::string>{folder + "/vintrel"});
-        program->Start();
-        main = program->vinForm1.get();
-    }
-    void TearDown() override
-    {
-        program.reset();
-        host.reset();
-    }
-
     // What every post to the host carries besides its parts.
     static void ExpectPost(const Request& r, const std::string& path)
     {

@@ -23,37 +23,16 @@ namespace {
 
 constexpr int kEnglish = 0, kFrench = 1, kNoLanguage = -1;
 
-class Snippets : public ::testing::Test {
+class Snippets : public imagehost_fixture::ProgramWithHost {
 protected:
-    static inline std::unique_ptr<imagehost_fixture::Server> server;
-
-    static void SetUpTestSuite() { server = std::make_unique<imagehost_fixture::Server>(); }
-    static void TearDownTestSuite() { server.reset(); }
-
-    IsolatedEnvironment env;
-    std::string folder = env.dir().path();
-    std::unique_ptr<ScopedEnv> host;
-    std::unique_ptr<Program> program;
-    TvinForm1* main = nullptr;
-
     void SetUp() override
     {
-        ASSERT_FALSE(server->Host().empty()) << "the stand-in image host did not start";
-        server->Reset();
-        host = std::make_unique<ScopedEnv>("VINTREL_IMAGEHOST_HOST", server->Host());
-        WriteText(File("url.ini"), "http://127.0.0.1:9/\r\n");
-        WriteText(File("color.ini"), "1\r\n2\r\n3\r\n");
-        program = std::make_unique<Program>(folder, std::vector<std::string>{folder + "/vintrel"});
-        program->Start();
-        main = program->vinForm1.get();
+        ProgramWithHost::SetUp();
+        if (HasFatalFailure())
+            return;
         // Selecting rows here is only how the commands are told what to work
         // on; the preview that a selection starts is tested elsewhere.
         main->ListView1.OnSelectItem = nullptr;
-    }
-    void TearDown() override
-    {
-        program.reset();
-        host.reset();
     }
 
     std::string File(const std::string& name) const { return folder + "/" + name; }
