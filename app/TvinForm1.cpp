@@ -92,6 +92,9 @@ TvinForm1::TvinForm1(Program& program)
     // A small window of fixed size: the picture frame, the buttons, the list.
     SetCaption("Vin Trel  v1.3");
     SetBounds(254, 119, 259, 418);
+    Resizable = false;
+    PaintedCaption = ui::Form::GradientCaption{ui::clGray, "Vin Trel  v1.3"};
+    ContextMenu = &PopupMenu1;
     SetColor(13677484);
 
     GroupBox2.SetBounds(8, 9, 233, 150);

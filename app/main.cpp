@@ -1,12 +1,13 @@
-// The program's entry: the windows on the headless model (the desktop
-// front-end comes later; VINTREL_UI=headless asks for this model explicitly),
-// the loop, and a normal end when the main window closes.
+// The program's entry: the windows (on the desktop when there is one, else on
+// the headless model; VINTREL_UI chooses), the loop, and a normal end when the
+// main window closes.
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/Program.h"
+#include "platform/gtk/desktop.h"
 #include "platform/sys/files.h"
 
 int main(int argc, char** argv)
@@ -14,7 +15,10 @@ int main(int argc, char** argv)
     try {
         std::vector<std::string> args(argv, argv + argc);
         Program program(sys::ExecutableFolder(), args);
+        // Before the desktop starts its threads, so that none of them takes
+        // the termination signals.
         ui::CloseMainFormOnTerminationSignals(program.app);
+        desktop::UseDesktop(program.app);
         return program.Run();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vintrel: %s\n", e.what());

@@ -16,6 +16,7 @@ TForm4::TForm4(Program& program)
     SetCaption("Enter the url of your picture");
     // A small tool window, 344 x 94 inside; where it opens is our choice.
     SetBounds(300, 250, 344, 94);
+    ToolWindow = true;
 
     // Only the field's width is fixed; we centre it and put the two buttons
     // side by side below it.

@@ -39,6 +39,8 @@ TForm2::TForm2(Program& program)
     // "Color panel"; the window text below is what the language switch changes.
     SetCaption("Color panel");
     SetBounds(126, 149, 312, 306);
+    ToolWindow = true;
+    PaintedCaption = ui::Form::GradientCaption{ui::RGB(0, 128, 128), "Color panel"};
     SetColor(ui::clBackground);
 
     JvGammaPanel1.SetBounds(16, 8, 65, 250);

@@ -625,6 +625,21 @@ std::string Boxes(Context& cx, const Args&)
     return out.Done();
 }
 
+// What the native window shows, as the desktop front-end reads it back.
+std::string Native(Context& cx, const Args& a)
+{
+    Target t = Resolve(cx, a[1]);
+    if (!t.control)
+        Fail(a[1] + " is not a control");
+    return Ok(cx.app.GetToolkit().Native(*t.control, sys::LowerAscii(a[2]), a.size() > 3 ? a[3] : std::string()));
+}
+
+std::string Screenshot(Context& cx, const Args& a)
+{
+    ui::Form& form = FindForm(cx, a[1]);
+    return Ok(cx.app.GetToolkit().Native(form, "screenshot", a[2]));
+}
+
 std::string Clipboard(Context& cx, const Args&) { return Ok(cx.app.ClipboardText()); }
 std::string Pid(Context&, const Args&) { return Ok(N(::getpid())); }
 std::string Folder(Context& cx, const Args&) { return Ok(cx.programFolder); }
@@ -665,6 +680,8 @@ constexpr Command kCommands[] = {
     {"trayclick", 1, 1, false, TrayClick, "trayclick left|right"},
     {"answer", 1, kMany, false, Answer, "answer button NAME | files FILE... | color N | cancel"},
     {"boxes", 0, 0, true, Boxes, "boxes"},
+    {"native", 2, 3, false, Native, "native FORM[.CONTROL] WHAT [ARGUMENT]"},
+    {"screenshot", 2, 2, false, Screenshot, "screenshot FORM FILE.png"},
     {"clipboard", 0, 0, false, Clipboard, "clipboard"},
     {"pid", 0, 0, false, Pid, "pid"},
     {"folder", 0, 0, false, Folder, "folder"},

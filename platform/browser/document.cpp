@@ -266,14 +266,17 @@ void Element::SetAttribute(const std::string& name, const std::string& value, in
     for (auto& [n, v] : m_attributes)
         if (SameName(n, name, flags)) {
             v = value;
+            m_owner.Edited();
             return;
         }
     m_attributes.emplace_back(sys::LowerAscii(name), value);
+    m_owner.Edited();
 }
 
 void Element::RemoveAttribute(const std::string& name, int flags)
 {
-    std::erase_if(m_attributes, [&](const auto& a) { return SameName(a.first, name, flags); });
+    if (std::erase_if(m_attributes, [&](const auto& a) { return SameName(a.first, name, flags); }))
+        m_owner.Edited();
 }
 
 std::vector<Element*> Element::Children() const
@@ -311,6 +314,7 @@ void Element::SetText(const std::string& text)
     auto node = std::make_unique<Element>(m_owner, "#text");
     node->m_text = text;
     Add(std::move(node));
+    m_owner.Edited();
 }
 
 namespace {
@@ -573,6 +577,60 @@ void Document::Navigate(const Request& request) const
 {
     if (m_navigate)
         m_navigate(request);
+}
+
+void Document::Edited()
+{
+    if (m_onEdited)
+        m_onEdited();
+}
+
+namespace {
+
+bool IsVoidElement(const std::string& tag)
+{
+    static const char* const kVoid[] = {"area", "base", "br", "col", "embed", "frame", "hr", "img", "input",
+                                        "link", "meta", "param", "source", "track", "wbr"};
+    return std::any_of(std::begin(kVoid), std::end(kVoid), [&](const char* v) { return tag == v; });
+}
+
+} // namespace
+
+void Document::WriteHtml(const Element& e, std::string& out, std::vector<Element*>* order) const
+{
+    if (e.Is("#text")) {
+        const Element* parent = e.Parent();
+        bool raw = parent && (parent->Is("script") || parent->Is("style"));
+        out += raw ? e.m_text : Escape(e.m_text);
+        return;
+    }
+    out += "<" + e.m_tag;
+    for (const auto& [name, value] : e.m_attributes) {
+        // A frame shows the document this page loaded for it (below).
+        if (e.Is("iframe") && e.m_content && (name == "src" || name == "srcdoc"))
+            continue;
+        out += " " + name + "=" + Quote(Escape(value));
+    }
+    if (order) {
+        out += " data-vintrel=\"" + std::to_string(order->size()) + "\"";
+        order->push_back(const_cast<Element*>(&e));
+    }
+    if (e.Is("iframe") && e.m_content)
+        out += " srcdoc=" + Quote(Escape(e.m_content->Html()));
+    out += ">";
+    if (IsVoidElement(e.m_tag))
+        return;
+    for (const auto& c : e.m_children)
+        WriteHtml(*c, out, order);
+    out += "</" + e.m_tag + ">";
+}
+
+std::string Document::Html(std::vector<Element*>* order) const
+{
+    std::string out = "<!DOCTYPE html>";
+    if (m_root)
+        WriteHtml(*m_root, out, order);
+    return out;
 }
 
 void Document::Click(Element& element)

@@ -225,6 +225,14 @@ public:
     // small page that says what failed (LoadError tells it too).
     static std::shared_ptr<Document> FromResponse(const Response& response);
 
+    // The page as it stands now (with every edit made to it) as HTML, frames'
+    // documents written into their iframes. With `order`, every element gets a
+    // data-vintrel attribute with its position in `order`, so that what a
+    // view of the page reports can be found in the model again.
+    std::string Html(std::vector<Element*>* order = nullptr) const;
+    // Told after each edit of the page's elements (attributes, text, values).
+    void SetOnEdited(std::function<void()> onEdited) { m_onEdited = std::move(onEdited); }
+
     // How the document asks its control to navigate (links, forms). Set by
     // the control; without it links and forms go nowhere.
     void SetNavigator(std::function<void(const Request&)> navigate) { m_navigate = std::move(navigate); }
@@ -235,6 +243,8 @@ private:
     Document() = default;
     std::vector<Element*> Collect(const std::function<bool(const Element&)>& keep) const;
     void Navigate(const Request& request) const;
+    void Edited();
+    void WriteHtml(const Element& e, std::string& out, std::vector<Element*>* order) const;
 
     std::string m_url;
     std::string m_loadError;
@@ -243,6 +253,7 @@ private:
     Window m_window;
     com::ComPtr<com::IDispatch> m_onClick;
     std::function<void(const Request&)> m_navigate;
+    std::function<void()> m_onEdited;
 };
 
 } // namespace browser

@@ -201,6 +201,9 @@ void WebBrowser::Complete(unsigned generation, const std::shared_ptr<Pending>& n
         m_busy = false;
         if (OnDocumentComplete)
             Fire([&] { OnDocumentComplete(node->doc->URL()); });
+        // A view shows the page once it is whole, with what the handlers did to it.
+        if (generation == m_generation)
+            Changed(ui::Prop::Document);
         return;
     }
     if (OnDocumentComplete)
@@ -218,6 +221,11 @@ std::shared_ptr<Document> WebBrowser::MakeDocument(const Response& response)
         Request r = request;
         r.url = NormalizeAddress(r.url);
         Start(std::move(r), -1);
+    });
+    // A view of the page follows the program's edits.
+    doc->SetOnEdited([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (alive.lock() && !m_busy)
+            Changed(ui::Prop::Document);
     });
     return doc;
 }

@@ -425,7 +425,7 @@ bool Shell_NotifyIcon(unsigned message, const NOTIFYICONDATA* data)
         return false;
     ProcessId self = ThisProcess();
     std::string tip(data->szTip, strnlen(data->szTip, sizeof data->szTip));
-    return Session::Current().Write([&](sqlite3* db) -> bool {
+    bool done = Session::Current().Write([&](sqlite3* db) -> bool {
         switch (message) {
         case NIM_ADD: {
             Stmt exists(db, "SELECT 1 FROM tray WHERE owner = ? AND id = ?");
@@ -457,6 +457,15 @@ bool Shell_NotifyIcon(unsigned message, const NOTIFYICONDATA* data)
             return false;
         }
     });
+    if (done && TrayObserver())
+        TrayObserver()(message, TrayIcon{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage, data->hIcon, tip, self.pid});
+    return done;
+}
+
+std::function<void(unsigned message, const TrayIcon& icon)>& TrayObserver()
+{
+    static std::function<void(unsigned, const TrayIcon&)> observer;
+    return observer;
 }
 
 std::vector<TrayIcon> TrayIcons()

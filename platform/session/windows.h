@@ -146,6 +146,9 @@ struct TrayIcon {
 };
 // The icons of live processes.
 std::vector<TrayIcon> TrayIcons();
+// Told of every change this process makes to its icons (NIM_ADD, NIM_MODIFY,
+// NIM_DELETE), so that a desktop front-end can show them.
+std::function<void(unsigned message, const TrayIcon& icon)>& TrayObserver();
 // A click on an icon: its callback message posted to its owner, the icon's
 // identifier in wParam and the mouse message (513 left, 516 right) in lParam.
 bool ClickTrayIcon(HWND owner, unsigned id, unsigned mouseMessage);

@@ -264,8 +264,22 @@ Application::~Application()
 void Application::SetToolkit(std::unique_ptr<Toolkit> toolkit)
 {
     m_toolkit = std::move(toolkit);
+    if (m_toolkit->OwnsLoop()) {
+        m_toolkit->AddWatch(0, m_wakeFd, [this] {
+            std::uint64_t count;
+            [[maybe_unused]] auto r = ::read(m_wakeFd, &count, sizeof count);
+            RunPosted();
+        });
+        for (const auto& w : m_watches)
+            m_toolkit->AddWatch(w.id, w.fd, [this, id = w.id] { DeliverWatch(id); });
+    }
     for (Form* f : m_forms)
         m_toolkit->AttachPeers(*f);
+}
+
+std::string Toolkit::Native(Control& control, const std::string&, const std::string&)
+{
+    throw sys::Error("No native window shows " + control.Name() + ": this run is headless.");
 }
 
 void Application::CreateForm(Form& form)
@@ -366,15 +380,28 @@ int Application::AddWatch(int fd, std::function<void()> onReadable)
 {
     int id = m_nextWatch++;
     m_watches.push_back({id, fd, std::move(onReadable)});
+    if (m_toolkit->OwnsLoop())
+        m_toolkit->AddWatch(id, fd, [this, id] { DeliverWatch(id); });
     return id;
 }
 
 void Application::RemoveWatch(int id)
 {
     std::erase_if(m_watches, [id](const Watch& w) { return w.id == id; });
+    if (m_toolkit->OwnsLoop())
+        m_toolkit->RemoveWatch(id);
 }
 
-void Application::Iterate(int timeoutMs)
+void Application::DeliverWatch(int id)
+{
+    auto it = std::find_if(m_watches.begin(), m_watches.end(), [id](const Watch& w) { return w.id == id; });
+    if (it == m_watches.end())
+        return;
+    auto handler = it->onReadable;   // the handler may remove its own watch
+    Deliver(handler);
+}
+
+void Application::RunPosted()
 {
     std::deque<std::function<void()>> posted;
     {
@@ -383,8 +410,22 @@ void Application::Iterate(int timeoutMs)
     }
     for (auto& work : posted)
         Deliver(work);
-    if (!posted.empty() || m_terminated)
+}
+
+void Application::Iterate(int timeoutMs)
+{
+    bool hadWork;
+    {
+        std::lock_guard lock(m_postMutex);
+        hadWork = !m_posted.empty();
+    }
+    RunPosted();
+    if (hadWork || m_terminated)
         timeoutMs = 0;
+    if (m_toolkit->OwnsLoop()) {
+        m_toolkit->Wait(timeoutMs);
+        return;
+    }
 
     std::vector<pollfd> fds;
     fds.push_back({m_wakeFd, POLLIN, 0});
@@ -403,12 +444,7 @@ void Application::Iterate(int timeoutMs)
     for (size_t i = 1; i < fds.size(); ++i) {
         if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
-        int id = ids[i - 1];
-        auto it = std::find_if(m_watches.begin(), m_watches.end(), [id](const Watch& w) { return w.id == id; });
-        if (it == m_watches.end())
-            continue;
-        auto handler = it->onReadable;   // the handler may remove its own watch
-        Deliver(handler);
+        DeliverWatch(ids[i - 1]);
     }
 }
 
@@ -526,24 +562,40 @@ int Application::TextWidth(const Control& control, const std::string& text)
 } // namespace ui
 
 #include <csignal>
-#include <sys/signalfd.h>
+#include <fcntl.h>
 
 namespace ui {
 
+namespace {
+int g_signalPipe = -1;   // written by the handler, read by the loop
+}
+
 void CloseMainFormOnTerminationSignals(Application& app)
 {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
-        return;
-    int fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd < 0)
+    // A handler rather than a blocked signal: libraries start threads of
+    // their own before main runs, and the signal may reach any of them.
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         sys::ThrowErrno("cannot watch termination signals", errno);
+    g_signalPipe = fds[1];
+    struct sigaction sa {};
+    sa.sa_handler = [](int) {
+        int saved = errno;
+        char one = 1;
+        [[maybe_unused]] auto n = ::write(g_signalPipe, &one, 1);
+        errno = saved;
+    };
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    // An interrupt that the starting shell ignores (a background job's) stays ignored.
+    struct sigaction old {};
+    if (::sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        ::sigaction(SIGINT, &sa, nullptr);
+    int fd = fds[0];
     app.AddWatch(fd, [&app, fd] {
-        signalfd_siginfo info;
-        while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        char buf[64];
+        while (::read(fd, buf, sizeof buf) > 0) {
         }
         if (Form* main = app.MainForm())
             main->Close();

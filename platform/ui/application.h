@@ -43,6 +43,21 @@ public:
     void SetCaption(const std::string& text) override;
 
     const std::vector<PopupMenu*>& Menus() const { return m_menus; }
+
+    // How a desktop front-end frames the window: a tool window has a small
+    // title bar; a fixed one cannot be resized. A painted caption is a title
+    // bar drawn in gradient steps from `start` with its own text (which the
+    // window's caption does not change).
+    bool ToolWindow = false;
+    bool Resizable = true;
+    struct GradientCaption {
+        TColor start = clGray;
+        std::string text;
+        int steps = 16;
+    };
+    std::optional<GradientCaption> PaintedCaption;
+    // The menu a right click on the window or one of its controls opens.
+    PopupMenu* ContextMenu = nullptr;
     MenuItem* FindMenuItem(const std::string& name);
 
     NotifyEvent OnCreate, OnShow, OnHide, OnActivate, OnDestroy;
@@ -129,6 +144,21 @@ public:
     virtual void SetClipboardText(const std::string& text) = 0;
     // Width in screen dots of `text` in `control`'s font.
     virtual int TextWidth(const Control& control, const std::string& text) = 0;
+
+    // A front-end with a loop of its own runs the application's: it watches
+    // the application's descriptors (id 0 is the wake-up of posted work) and
+    // waits for one round of work. The headless toolkit leaves the loop to the
+    // application.
+    virtual bool OwnsLoop() const { return false; }
+    virtual void AddWatch(int /*id*/, int /*fd*/, std::function<void()> /*ready*/) {}
+    virtual void RemoveWatch(int /*id*/) {}
+    virtual void Wait(int /*timeoutMs*/) {}
+
+    // What a native peer shows, for tests and the automation channel: `what`
+    // names the question ("text", "visible", "size", "picture", "script",
+    // "screenshot"); `argument` goes with it. Throws sys::Error when there is
+    // no such peer or question.
+    virtual std::string Native(Control& control, const std::string& what, const std::string& argument);
 };
 
 // The headless toolkit: boxes and dialogs answered from the application's
@@ -270,6 +300,8 @@ private:
     bool m_appActive = false;   // until its first form becomes active
     std::unique_ptr<Toolkit> m_toolkit;
 
+    void RunPosted();
+    void DeliverWatch(int id);
     mutable std::mutex m_postMutex;
     std::deque<std::function<void()>> m_posted;
     int m_wakeFd = -1;
@@ -285,7 +317,7 @@ private:
 
 namespace ui {
 // SIGTERM and SIGINT close the main form, as the user closing it would, so the
-// program ends normally. Blocks the two signals in the calling thread (call it
-// before starting other threads) and watches them in the loop.
+// program ends normally. The signals' handler wakes the loop, whichever
+// thread it runs on.
 void CloseMainFormOnTerminationSignals(Application& app);
 }

@@ -23,7 +23,7 @@ class Form;
 // What changed, for a peer to mirror.
 enum class Prop {
     Caption, Bounds, Visible, Enabled, Color, FontColor, Checked, Items, ItemIndex,
-    Selection, Focus, Columns, Rows, Picture, Lines, Layout, Children,
+    Selection, Focus, Columns, Rows, Picture, Lines, Layout, Children, Document,
 };
 
 class Control;

@@ -1,0 +1,425 @@
+#include "platform/gtk/desktop.h"
+
+#include <glib-unix.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "platform/gtk/peers.h"
+#include "platform/session/windows.h"
+#include "platform/sys/error.h"
+#include "platform/sys/files.h"
+#include "platform/sys/text.h"
+
+namespace desktop {
+
+void PresentForm(ui::Form& form);   // peers.cpp
+GdkRectangle OuterRectOf(ui::Form& form);
+
+namespace {
+
+// Compact controls in the designs' 8-point font, so that 17-dot buttons and
+// 21-dot edits hold their text.
+constexpr const char* kBaseCss = R"CSS(
+* { font-family: Sans; font-size: 8pt; }
+button { min-height: 0; min-width: 0; padding: 0 2px; }
+entry { min-height: 0; padding: 0 3px; }
+combobox button { padding: 0 2px; }
+treeview.view header button { padding: 0 3px; }
+checkbutton, radiobutton { min-height: 0; padding: 0; }
+)CSS";
+
+std::string Lower(std::string s) { return sys::LowerAscii(s); }
+
+class DesktopToolkit final : public ui::Toolkit, public ui::FormListener {
+public:
+    explicit DesktopToolkit(ui::Application& app) : m_app(app)
+    {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css, kBaseCss, -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(css);
+        session::TrayObserver() = [this](unsigned message, const session::TrayIcon& icon) { Tray(message, icon); };
+    }
+    ~DesktopToolkit() override
+    {
+        session::TrayObserver() = nullptr;
+        for (auto& [id, source] : m_sources)
+            g_source_remove(source);
+        for (auto& [key, icon] : m_icons)
+            g_object_unref(icon);
+    }
+
+    void AttachPeers(ui::Form& form) override { AttachForm(form); }
+    void FormActivated(ui::Form& form) override { PresentForm(form); }
+
+    // ---- the loop ----------------------------------------------------------------
+
+    bool OwnsLoop() const override { return true; }
+
+    void AddWatch(int id, int fd, std::function<void()> ready) override
+    {
+        RemoveWatch(id);
+        auto* handler = new std::function<void()>(std::move(ready));
+        m_sources[id] = g_unix_fd_add_full(
+            G_PRIORITY_DEFAULT, fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+            +[](gint, GIOCondition, gpointer h) -> gboolean {
+                (*static_cast<std::function<void()>*>(h))();
+                return G_SOURCE_CONTINUE;
+            },
+            handler, +[](gpointer h) { delete static_cast<std::function<void()>*>(h); });
+    }
+
+    void RemoveWatch(int id) override
+    {
+        auto it = m_sources.find(id);
+        if (it == m_sources.end())
+            return;
+        g_source_remove(it->second);
+        m_sources.erase(it);
+    }
+
+    void Wait(int timeoutMs) override
+    {
+        if (timeoutMs == 0) {
+            for (int i = 0; i < 1000 && g_main_context_pending(nullptr); ++i)
+                g_main_context_iteration(nullptr, FALSE);
+            return;
+        }
+        if (timeoutMs < 0) {
+            g_main_context_iteration(nullptr, TRUE);
+            return;
+        }
+        bool fired = false;
+        guint timer = g_timeout_add(static_cast<guint>(timeoutMs), +[](gpointer p) -> gboolean {
+            *static_cast<bool*>(p) = true;
+            return G_SOURCE_REMOVE;
+        }, &fired);
+        g_main_context_iteration(nullptr, TRUE);
+        if (!fired)
+            g_source_remove(timer);
+    }
+
+    // ---- boxes and dialogs --------------------------------------------------------
+
+    GtkWindow* Parent()
+    {
+        ui::Form* f = m_app.ActiveForm() ? m_app.ActiveForm() : m_app.MainForm();
+        ControlPeer* p = f ? PeerOf(*f) : nullptr;
+        return p && gtk_widget_get_visible(p->Widget()) ? GTK_WINDOW(p->Widget()) : nullptr;
+    }
+
+    // Runs a dialog modally; a box or dialog answer queued through the
+    // automation channel while it is up closes it. Returns the response, or
+    // nothing when a queued answer came.
+    std::optional<int> RunModal(GtkWidget* dialog, const std::function<void(int)>& read = {})
+    {
+        struct State {
+            bool done = false;
+            int response = GTK_RESPONSE_DELETE_EVENT;
+        };
+        auto state = std::make_shared<State>();
+        g_signal_connect_data(dialog, "response", G_CALLBACK(+[](GtkDialog*, gint r, std::shared_ptr<State>* s) {
+            (*s)->done = true;
+            (*s)->response = r;
+        }), new std::shared_ptr<State>(state), +[](gpointer p, GClosure*) { delete static_cast<std::shared_ptr<State>*>(p); },
+            GConnectFlags(0));
+        gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+        gtk_widget_show(dialog);
+        gtk_window_present(GTK_WINDOW(dialog));
+        while (!state->done && !m_app.PeekAnswer())
+            WaitFor([&] { return state->done || m_app.PeekAnswer() != nullptr; }, 1000);
+        if (state->done && read)
+            read(state->response);
+        gtk_widget_destroy(dialog);
+        if (!state->done)
+            return std::nullopt;
+        return state->response;
+    }
+
+    int MessageBox(ui::Application& app, const std::string& text, const std::string& caption, unsigned flags) override
+    {
+        if (app.PeekAnswer())
+            return m_scripted.MessageBox(app, text, caption, flags);
+        GtkMessageType type = GTK_MESSAGE_OTHER;
+        switch (flags & 0xF0) {
+        case ui::MB_ICONSTOP: type = GTK_MESSAGE_ERROR; break;
+        case ui::MB_ICONQUESTION: type = GTK_MESSAGE_QUESTION; break;
+        case ui::MB_ICONWARNING: type = GTK_MESSAGE_WARNING; break;
+        case ui::MB_ICONINFORMATION: type = GTK_MESSAGE_INFO; break;
+        default: break;
+        }
+        GtkWidget* d = gtk_message_dialog_new(Parent(), GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", text.c_str());
+        gtk_window_set_title(GTK_WINDOW(d), caption.c_str());
+        auto buttons = ui::MessageBoxButtons(flags);
+        for (int id : buttons)
+            gtk_dialog_add_button(GTK_DIALOG(d), ui::ButtonName(id), id);
+        gtk_dialog_set_default_response(GTK_DIALOG(d), ui::MessageBoxDefault(flags));
+        std::optional<int> r = RunModal(d);
+        if (!r)
+            return m_scripted.MessageBox(app, text, caption, flags);
+        if (std::find(buttons.begin(), buttons.end(), *r) != buttons.end())
+            return *r;
+        // Closed from its title bar: Cancel when there is one, else the one button.
+        bool hasCancel = std::find(buttons.begin(), buttons.end(), ui::IDCANCEL) != buttons.end();
+        return hasCancel ? ui::IDCANCEL : ui::MessageBoxDefault(flags);
+    }
+
+    bool OpenFiles(ui::Application& app, ui::OpenDialog& dialog) override
+    {
+        if (app.PeekAnswer())
+            return m_scripted.OpenFiles(app, dialog);
+        GtkWidget* d = gtk_file_chooser_dialog_new(dialog.Title.empty() ? "Open" : dialog.Title.c_str(), Parent(),
+                                                   GTK_FILE_CHOOSER_ACTION_OPEN, "Cancel", GTK_RESPONSE_CANCEL,
+                                                   "Open", GTK_RESPONSE_ACCEPT, nullptr);
+        GtkFileChooser* chooser = GTK_FILE_CHOOSER(d);
+        gtk_file_chooser_set_select_multiple(chooser, (dialog.Options & ui::ofAllowMultiSelect) != 0);
+        if (!dialog.InitialDir.empty())
+            gtk_file_chooser_set_current_folder(chooser, dialog.InitialDir.c_str());
+        // "Description|pattern;pattern|..."
+        auto parts = sys::Split(dialog.Filter, '|');
+        int index = 0;
+        for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+            GtkFileFilter* f = gtk_file_filter_new();
+            gtk_file_filter_set_name(f, parts[i].c_str());
+            for (const auto& pattern : sys::Split(parts[i + 1], ';')) {
+                const std::string& p = pattern;
+                // Patterns match without regard to case, as on the desktop they come from.
+                std::string folded;
+                for (char c : p) {
+                    if (std::isalpha(static_cast<unsigned char>(c)))
+                        folded += std::string("[") + static_cast<char>(std::tolower(c)) + static_cast<char>(std::toupper(c)) + "]";
+                    else
+                        folded += c;
+                }
+                gtk_file_filter_add_pattern(f, folded.c_str());
+            }
+            gtk_file_chooser_add_filter(chooser, f);
+            if (++index == dialog.FilterIndex)
+                gtk_file_chooser_set_filter(chooser, f);
+        }
+        std::vector<std::string> chosen;
+        std::optional<int> r = RunModal(d, [&](int response) {
+            if (response != GTK_RESPONSE_ACCEPT)
+                return;
+            GSList* files = gtk_file_chooser_get_filenames(chooser);
+            for (GSList* l = files; l; l = l->next)
+                chosen.emplace_back(static_cast<char*>(l->data));
+            g_slist_free_full(files, g_free);
+        });
+        if (!r)
+            return m_scripted.OpenFiles(app, dialog);
+        if (chosen.empty())
+            return false;
+        dialog.Files = chosen;
+        dialog.FileName = chosen.front();
+        return true;
+    }
+
+    bool PickColor(ui::Application& app, ui::TColor& color) override
+    {
+        if (app.PeekAnswer())
+            return m_scripted.PickColor(app, color);
+        GtkWidget* d = gtk_color_chooser_dialog_new("Color", Parent());
+        std::uint32_t rgb = ui::ColorToRGB(color);
+        GdkRGBA rgba{ui::GetRValue(rgb) / 255.0, ui::GetGValue(rgb) / 255.0, ui::GetBValue(rgb) / 255.0, 1.0};
+        gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(d), FALSE);
+        gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(d), &rgba);
+        GdkRGBA chosen = rgba;
+        std::optional<int> r = RunModal(d, [&](int response) {
+            if (response == GTK_RESPONSE_OK)
+                gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(d), &chosen);
+        });
+        if (!r)
+            return m_scripted.PickColor(app, color);
+        bool ok = *r == GTK_RESPONSE_OK;
+        if (ok)
+            color = ui::RGB(static_cast<int>(chosen.red * 255 + 0.5), static_cast<int>(chosen.green * 255 + 0.5),
+                            static_cast<int>(chosen.blue * 255 + 0.5));
+        return ok;
+    }
+
+    // ---- clipboard and text ----------------------------------------------------------
+
+    std::string ClipboardText() override
+    {
+        gchar* t = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+        std::string s = t ? t : "";
+        g_free(t);
+        return s;
+    }
+
+    void SetClipboardText(const std::string& text) override
+    {
+        GtkClipboard* c = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+        gtk_clipboard_set_text(c, text.c_str(), static_cast<gint>(text.size()));
+        gtk_clipboard_store(c);   // stays after the program ends, where a manager keeps it
+    }
+
+    int TextWidth(const ui::Control& control, const std::string& text) override
+    {
+        ControlPeer* p = PeerOf(control);
+        if (!p)
+            return ui::HeadlessTextWidth(text);
+        PangoLayout* layout = gtk_widget_create_pango_layout(p->Widget(), text.c_str());
+        int w = 0, h = 0;
+        pango_layout_get_pixel_size(layout, &w, &h);
+        g_object_unref(layout);
+        return w;
+    }
+
+    // ---- what the peers show -------------------------------------------------------------
+
+    std::string Native(ui::Control& control, const std::string& what, const std::string& argument) override
+    {
+        ControlPeer* p = PeerOf(control);
+        if (!p)
+            return Toolkit::Native(control, what, argument);
+        if (what == "screenshot")
+            return Screenshot(*p, argument);
+        return p->Native(what, argument);
+    }
+
+    std::string Screenshot(ControlPeer& p, const std::string& path)
+    {
+        GtkWidget* top = gtk_widget_get_toplevel(p.Widget());
+        if (!gtk_widget_get_mapped(top))
+            throw sys::Error("The window of " + p.Control().Name() + " is not on the screen.");
+        gtk_widget_queue_draw(top);
+        WaitFor([] { return !g_main_context_pending(nullptr); }, 2000);
+        GdkWindow* w = gtk_widget_get_window(top);
+        GdkRectangle r = OuterRectOf(*p.Control().OwnerForm());
+        int width = r.width, height = r.height;
+        GdkPixbuf* shot = width > 0 && height > 0 ? gdk_pixbuf_get_from_window(w, r.x, r.y, width, height) : nullptr;
+        if (!shot)
+            throw sys::Error("The window of " + p.Control().Name() + " could not be read.");
+        GError* error = nullptr;
+        bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", &error, nullptr);
+        g_object_unref(shot);
+        if (!saved) {
+            std::string why = error ? error->message : "unknown error";
+            if (error)
+                g_error_free(error);
+            throw sys::Error("The picture " + path + " could not be written: " + why);
+        }
+        return std::to_string(width) + "x" + std::to_string(height);
+    }
+
+    // ---- tray ------------------------------------------------------------------------------
+
+    void Tray(unsigned message, const session::TrayIcon& icon)
+    {
+        auto key = std::make_pair(icon.owner, icon.id);
+        auto it = m_icons.find(key);
+        if (message == session::NIM_DELETE) {
+            if (it != m_icons.end()) {
+                G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+                gtk_status_icon_set_visible(it->second, FALSE);
+                G_GNUC_END_IGNORE_DEPRECATIONS
+                g_object_unref(it->second);
+                m_icons.erase(it);
+            }
+            return;
+        }
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        GtkStatusIcon* s;
+        if (it == m_icons.end()) {
+            GdkPixbuf* picture = TrayPicture();
+            s = gtk_status_icon_new_from_pixbuf(picture);
+            g_object_unref(picture);
+            auto* where = new std::pair<session::HWND, unsigned>(key);
+            g_object_set_data_full(G_OBJECT(s), "vintrel-icon", where, +[](gpointer p) {
+                delete static_cast<std::pair<session::HWND, unsigned>*>(p);
+            });
+            // A left click and the menu's button reach the owner as the
+            // mouse messages its icon record asks for.
+            g_signal_connect(s, "activate", G_CALLBACK(TrayLeftClick), nullptr);
+            g_signal_connect(s, "popup-menu", G_CALLBACK(TrayMenuClick), nullptr);
+            m_icons[key] = s;
+        } else {
+            s = it->second;
+        }
+        if (icon.flags & session::NIF_TIP)
+            gtk_status_icon_set_tooltip_text(s, icon.tip.c_str());
+        gtk_status_icon_set_visible(s, TRUE);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
+
+    using IconKey = std::pair<session::HWND, unsigned>;
+    static void TrayLeftClick(GtkStatusIcon* icon, gpointer)
+    {
+        auto* w = static_cast<IconKey*>(g_object_get_data(G_OBJECT(icon), "vintrel-icon"));
+        session::ClickTrayIcon(w->first, w->second, 513);
+    }
+    static void TrayMenuClick(GtkStatusIcon* icon, guint, guint, gpointer)
+    {
+        auto* w = static_cast<IconKey*>(g_object_get_data(G_OBJECT(icon), "vintrel-icon"));
+        session::ClickTrayIcon(w->first, w->second, 516);
+    }
+
+    // The program's mark: a small picture frame in the window's colours.
+    static GdkPixbuf* TrayPicture()
+    {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 22, 22);
+        cairo_t* cr = cairo_create(s);
+        cairo_set_source_rgb(cr, 172 / 255.0, 179 / 255.0, 208 / 255.0);
+        cairo_rectangle(cr, 1, 3, 20, 16);
+        cairo_fill(cr);
+        cairo_set_source_rgb(cr, 0.15, 0.2, 0.45);
+        cairo_set_line_width(cr, 2);
+        cairo_rectangle(cr, 2, 4, 18, 14);
+        cairo_stroke(cr);
+        cairo_move_to(cr, 5, 16);
+        cairo_line_to(cr, 10, 9);
+        cairo_line_to(cr, 13, 13);
+        cairo_line_to(cr, 15, 11);
+        cairo_line_to(cr, 18, 16);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+        cairo_destroy(cr);
+        GdkPixbuf* p = gdk_pixbuf_get_from_surface(s, 0, 0, 22, 22);
+        cairo_surface_destroy(s);
+        return p;
+    }
+
+private:
+    ui::Application& m_app;
+    ui::HeadlessToolkit m_scripted;   // answers queued through the automation channel
+    std::map<int, guint> m_sources;
+    std::map<std::pair<session::HWND, unsigned>, GtkStatusIcon*> m_icons;
+};
+
+} // namespace
+
+bool UseDesktop(ui::Application& app)
+{
+    std::string ui = Lower(sys::GetEnv("VINTREL_UI"));
+    if (ui == "headless")
+        return false;
+    if (!ui.empty() && ui != "gtk")
+        throw sys::Error("VINTREL_UI is \"" + ui + "\": it can be \"gtk\" or \"headless\".");
+    bool display = !sys::GetEnv("DISPLAY").empty() || !sys::GetEnv("WAYLAND_DISPLAY").empty();
+    if (!display) {
+        if (ui == "gtk")
+            throw sys::Error("VINTREL_UI=gtk asks for the desktop, but there is no display (DISPLAY and WAYLAND_DISPLAY are not set).");
+        return false;
+    }
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::string which = !sys::GetEnv("DISPLAY").empty() ? sys::GetEnv("DISPLAY") : sys::GetEnv("WAYLAND_DISPLAY");
+        if (ui == "gtk")
+            throw sys::Error("The display " + which + " cannot be opened.");
+        std::fprintf(stderr, "vintrel: the display %s cannot be opened; running without windows\n", which.c_str());
+        return false;
+    }
+    auto toolkit = std::make_unique<DesktopToolkit>(app);
+    app.AddListener(toolkit.get());
+    app.SetToolkit(std::move(toolkit));
+    return true;
+}
+
+} // namespace desktop
