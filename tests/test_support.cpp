@@ -198,17 +198,19 @@ std::string TestBinaryDir()
 
 namespace testing_support {
 
-RunningProgram::RunningProgram(const std::string& folder, std::vector<std::string> args, const std::string& name)
+RunningProgram::RunningProgram(const std::string& folder, std::vector<std::string> args, const std::string& name,
+                               const std::string& ui)
 {
     const std::string program = folder + "/" + name;
     if (::access(program.c_str(), X_OK) != 0)
         Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", program});
     args.insert(args.begin(), program);
-    ::setenv("VINTREL_UI", "headless", 1);
+    ::setenv("VINTREL_UI", ui.c_str(), 1);
     ::setenv("VINTREL_AUTOMATION", "1", 1);
     // A draw that neither blinks, asks nor opens a site.
     ::setenv("VINTREL_INVITATION_SEED", "18", 1);
     m_child = std::make_unique<Child>(args);
+    ::setenv("VINTREL_UI", "headless", 1);
     ::unsetenv("VINTREL_AUTOMATION");
     ::unsetenv("VINTREL_INVITATION_SEED");
 }

@@ -87,8 +87,9 @@ namespace testing_support {
 // headless with the automation channel on, and driven with vintrel-auto.
 class RunningProgram {
 public:
+    // `ui` is what VINTREL_UI says: "headless", or "gtk" for the desktop.
     RunningProgram(const std::string& folder, std::vector<std::string> args = {},
-                   const std::string& name = "vintrel");
+                   const std::string& name = "vintrel", const std::string& ui = "headless");
     int pid() const { return m_child->pid(); }
     // Waits until the channel answers; false after `timeoutMs`.
     bool WaitReady(int timeoutMs = 10000);

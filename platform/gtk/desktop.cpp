@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/gtk/peers.h"
+#include "platform/gtk/tray.h"
 #include "platform/session/windows.h"
 #include "platform/sys/error.h"
 #include "platform/sys/files.h"
@@ -44,15 +45,13 @@ public:
         gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
         g_object_unref(css);
-        session::TrayObserver() = [this](unsigned message, const session::TrayIcon& icon) { Tray(message, icon); };
+        session::TrayObserver() = [this](unsigned message, const session::TrayIcon& icon) { m_tray.Changed(message, icon); };
     }
     ~DesktopToolkit() override
     {
         session::TrayObserver() = nullptr;
         for (auto& [id, source] : m_sources)
             g_source_remove(source);
-        for (auto& [key, icon] : m_icons)
-            g_object_unref(icon);
     }
 
     void AttachPeers(ui::Form& form) override { AttachForm(form); }
@@ -312,86 +311,13 @@ public:
 
     // ---- tray ------------------------------------------------------------------------------
 
-    void Tray(unsigned message, const session::TrayIcon& icon)
-    {
-        auto key = std::make_pair(icon.owner, icon.id);
-        auto it = m_icons.find(key);
-        if (message == session::NIM_DELETE) {
-            if (it != m_icons.end()) {
-                G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-                gtk_status_icon_set_visible(it->second, FALSE);
-                G_GNUC_END_IGNORE_DEPRECATIONS
-                g_object_unref(it->second);
-                m_icons.erase(it);
-            }
-            return;
-        }
-        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-        GtkStatusIcon* s;
-        if (it == m_icons.end()) {
-            GdkPixbuf* picture = TrayPicture();
-            s = gtk_status_icon_new_from_pixbuf(picture);
-            g_object_unref(picture);
-            auto* where = new std::pair<session::HWND, unsigned>(key);
-            g_object_set_data_full(G_OBJECT(s), "vintrel-icon", where, +[](gpointer p) {
-                delete static_cast<std::pair<session::HWND, unsigned>*>(p);
-            });
-            // A left click and the menu's button reach the owner as the
-            // mouse messages its icon record asks for.
-            g_signal_connect(s, "activate", G_CALLBACK(TrayLeftClick), nullptr);
-            g_signal_connect(s, "popup-menu", G_CALLBACK(TrayMenuClick), nullptr);
-            m_icons[key] = s;
-        } else {
-            s = it->second;
-        }
-        if (icon.flags & session::NIF_TIP)
-            gtk_status_icon_set_tooltip_text(s, icon.tip.c_str());
-        gtk_status_icon_set_visible(s, TRUE);
-        G_GNUC_END_IGNORE_DEPRECATIONS
-    }
-
-    using IconKey = std::pair<session::HWND, unsigned>;
-    static void TrayLeftClick(GtkStatusIcon* icon, gpointer)
-    {
-        auto* w = static_cast<IconKey*>(g_object_get_data(G_OBJECT(icon), "vintrel-icon"));
-        session::ClickTrayIcon(w->first, w->second, 513);
-    }
-    static void TrayMenuClick(GtkStatusIcon* icon, guint, guint, gpointer)
-    {
-        auto* w = static_cast<IconKey*>(g_object_get_data(G_OBJECT(icon), "vintrel-icon"));
-        session::ClickTrayIcon(w->first, w->second, 516);
-    }
-
-    // The program's mark: a small picture frame in the window's colours.
-    static GdkPixbuf* TrayPicture()
-    {
-        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 22, 22);
-        cairo_t* cr = cairo_create(s);
-        cairo_set_source_rgb(cr, 172 / 255.0, 179 / 255.0, 208 / 255.0);
-        cairo_rectangle(cr, 1, 3, 20, 16);
-        cairo_fill(cr);
-        cairo_set_source_rgb(cr, 0.15, 0.2, 0.45);
-        cairo_set_line_width(cr, 2);
-        cairo_rectangle(cr, 2, 4, 18, 14);
-        cairo_stroke(cr);
-        cairo_move_to(cr, 5, 16);
-        cairo_line_to(cr, 10, 9);
-        cairo_line_to(cr, 13, 13);
-        cairo_line_to(cr, 15, 11);
-        cairo_line_to(cr, 18, 16);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-        cairo_destroy(cr);
-        GdkPixbuf* p = gdk_pixbuf_get_from_surface(s, 0, 0, 22, 22);
-        cairo_surface_destroy(s);
-        return p;
-    }
+    const char* TrayKind() const { return m_tray.Kind(); }
 
 private:
     ui::Application& m_app;
     ui::HeadlessToolkit m_scripted;   // answers queued through the automation channel
     std::map<int, guint> m_sources;
-    std::map<std::pair<session::HWND, unsigned>, GtkStatusIcon*> m_icons;
+    TrayIcons m_tray;
 };
 
 } // namespace

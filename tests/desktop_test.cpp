@@ -1,0 +1,150 @@
+// The desktop program on a real display (CTest runs this under xvfb-run): the
+// windows, the picture and page previews, the language switch and a picture
+// sent to the phone, read back from the GTK widgets and the WebKit page.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "platform/image/image.h"
+#include "tests/test_support.h"
+
+using testing_support::Child;
+using testing_support::IsolatedEnvironment;
+using testing_support::ReadText;
+using testing_support::RunningProgram;
+using testing_support::WriteText;
+
+namespace {
+
+template <class F> bool WaitFor(F&& done, int seconds = 30)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// A picture with something to see in it: a colour ramp.
+ui::Bitmap Ramp(int w, int h)
+{
+    ui::Bitmap b;
+    b.Width = w;
+    b.Height = h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.Pixels.push_back(0xFF000000u | static_cast<std::uint32_t>(x * 255 / w) << 16 |
+                               static_cast<std::uint32_t>(y * 255 / h) << 8 | 0xA0u);
+    return b;
+}
+
+// The first line of a reply without the status word.
+std::string Value(const std::string& reply)
+{
+    std::string line = reply.substr(0, reply.find('\n'));
+    if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
+        line = line.substr(1, line.size() - 2);
+    return line;
+}
+
+} // namespace
+
+TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
+{
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        GTEST_SKIP() << "no display: run under xvfb-run";
+    IsolatedEnvironment env;
+    const std::string folder = env.dir().path();
+    // The desktop libraries keep memory to the end; the leak check is for our code.
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+
+    std::filesystem::create_directories(folder + "/services/img");
+    img::SaveJpeg(Ramp(300, 200), folder + "/services/img/5a17c0ffee42.jpg");
+    Child services({VINTREL_PROGRAM_DIR "/vintrel-services", "--port", "0", "--data", folder + "/services", "--stdin-ends"});
+    std::string line = services.ReadLine(20000);
+    ASSERT_NE(line.find("listening on 127.0.0.1:"), std::string::npos) << line;
+    const std::string host = line.substr(line.rfind(' ') + 1);
+    for (const char* name : {"VINTREL_CONVERTER_HOST", "VINTREL_UPLOAD_HOST", "VINTREL_CONTENT_HOST", "VINTREL_IMAGEHOST_HOST"})
+        ::setenv(name, host.c_str(), 1);
+
+    img::SaveJpeg(Ramp(320, 200), folder + "/holiday.jpg");
+    const std::string web = "http://" + host + "/img/5a17c0ffee42.jpg";
+    WriteText(folder + "/options.ini", "0612345678\r\n0\r\n0\r\n");
+    WriteText(folder + "/color.ini", ReadText(VINTREL_PROGRAM_DIR "/color.ini"));
+    WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
+    WriteText(folder + "/files.ini", folder + "/holiday.jpg\r\n" + web + "\r\nhttp://" + host + "/img/0bea0c4f00d1.jpg\r\n");
+
+    RunningProgram p(folder, {}, "vintrel", "gtk");
+    ASSERT_TRUE(p.WaitReady(30000));
+    auto native = [&](const std::string& target, const std::string& what, const std::string& arg = {}) {
+        std::vector<std::string> words{"native", target, what};
+        if (!arg.empty())
+            words.push_back(arg);
+        return Value(p.Ask(words));
+    };
+
+    // The main window as designed, its title bar painted with its caption.
+    ASSERT_TRUE(WaitFor([&] { return native("vinForm1", "visible") == "1"; }));
+    EXPECT_EQ(native("vinForm1", "size"), "259x418");
+    EXPECT_EQ(native("vinForm1", "titlebar"), "Vin Trel  v1.3");
+    EXPECT_EQ(native("vinForm1.ListView1", "text"), "Name\tPath");
+
+    // The local picture: in the picture control, scaled into its 233 x 150.
+    p.Ask({"clickrow", "vinForm1.ListView1", "0"});
+    std::string picture;
+    EXPECT_TRUE(WaitFor([&] { return (picture = native("vinForm1.Image1", "picture")).rfind("320x200", 0) == 0; }))
+        << picture;
+    EXPECT_EQ(picture, "320x200 drawn 233x146 at 0,2");
+    EXPECT_EQ(native("vinForm1.webbrowser1", "visible"), "0");
+    EXPECT_NE(native("vinForm1.ListView1", "rows").find("*holiday.jpg\t" + folder + "/holiday.jpg"), std::string::npos);
+
+    // A picture of the window: its designed size, and more than a blank.
+    const std::string shot = testing_support::TestBinaryDir() + "/desktop-main-window.png";
+    EXPECT_EQ(Value(p.Ask({"screenshot", "vinForm1", shot})), "259x418");
+    ui::Bitmap seen = img::LoadPicture(shot);
+    EXPECT_EQ(seen.Width, 259);
+    EXPECT_EQ(seen.Height, 418);
+    std::set<std::uint32_t> colours(seen.Pixels.begin(), seen.Pixels.end());
+    EXPECT_GT(colours.size(), 200u);
+    EXPECT_TRUE(colours.count(0xFFACB3D0u)) << "the window's background colour (172, 179, 208)";
+
+    // The web picture: the page in the browser, its picture 190 wide.
+    p.Ask({"clickrow", "vinForm1.ListView1", "1"});
+    std::string width;
+    EXPECT_TRUE(WaitFor([&] {
+        width = native("vinForm1.webbrowser1", "script", "document.images.length ? String(document.images[0].width) : 'none'");
+        return width == "190";
+    })) << width;
+    EXPECT_EQ(native("vinForm1.webbrowser1", "visible"), "1");
+    EXPECT_EQ(native("vinForm1.webbrowser1", "uri"), web);
+
+    // French, read from the widgets themselves.
+    p.Ask({"click", "vinForm1.JvXPButton5"});   // "Options"
+    ASSERT_TRUE(WaitFor([&] { return native("Form3", "visible") == "1"; }));
+    p.Ask({"pick", "Form3.ComboBox2", "1"});
+    EXPECT_EQ(native("Form3.ComboBox2", "text"), "Français");
+    EXPECT_EQ(native("Form3.Button1", "text"), "Sauver");
+    EXPECT_EQ(native("vinForm1.JvXPButton1", "text"), "Chercher image");
+    EXPECT_EQ(native("vinForm1.JvXPButton7", "text"), "Outils");
+    p.Ask({"close", "Form3"});
+    EXPECT_TRUE(WaitFor([&] { return native("Form3", "visible") == "0"; }));
+
+    // "2gsm" with the web picture: the delivery page, the number filled in.
+    p.Ask({"click", "vinForm1.JvXPButton4"});
+    std::string number;
+    EXPECT_TRUE(WaitFor([&] {
+        number = native("Form9.WebBrowser1", "script",
+                        "Array.from(document.getElementsByName('phoneNumber')).map(e => e.value).join(',')");
+        return number == "0612345678";
+    })) << number << p.Ask({"boxes"});
+    EXPECT_EQ(native("Form9", "visible"), "1");
+
+    p.Ask({"close", "vinForm1"});
+    EXPECT_EQ(p.Wait(20000), 0);
+}
