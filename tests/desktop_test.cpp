@@ -148,3 +148,35 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     p.Ask({"close", "vinForm1"});
     EXPECT_EQ(p.Wait(20000), 0);
 }
+
+// How the run is chosen when the desktop cannot be had or is asked for wrongly.
+TEST(Desktop, RunChoiceWithoutADisplay)
+{
+    IsolatedEnvironment env;
+    const std::string folder = env.dir().path();
+    testing_support::Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", folder + "/vintrel"});
+    WriteText(folder + "/options.ini", "0612345678\r\n0\r\n0\r\n");
+    WriteText(folder + "/color.ini", "1\r\n2\r\n3\r\n");
+    WriteText(folder + "/url.ini", "http://127.0.0.1:9/\r\n");
+    WriteText(folder + "/files.ini", "");
+    struct Case {
+        const char* ui;
+        const char* display;   // nullptr: none
+        int status;
+        const char* says;
+    } cases[] = {
+        {"gtk", nullptr, 1, "VINTREL_UI=gtk asks for the desktop, but there is no display"},
+        {"gtk", ":99999", 1, "The display :99999 cannot be opened."},
+        {"windows", nullptr, 1, "VINTREL_UI is \"windows\": it can be \"gtk\" or \"headless\"."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                      std::string("VINTREL_UI=") + c.ui};
+        if (c.display)
+            argv.push_back(std::string("DISPLAY=") + c.display);
+        argv.push_back(folder + "/vintrel");
+        auto r = testing_support::RunMerged(argv);
+        EXPECT_EQ(r.status, c.status) << c.ui << " " << (c.display ? c.display : "-") << ": " << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    }
+}

@@ -82,6 +82,16 @@ RunResult Run(const std::vector<std::string>& argv)
     return r;
 }
 
+RunResult RunMerged(const std::vector<std::string>& argv)
+{
+    Child child(argv, true);
+    child.CloseStdin();
+    RunResult r;
+    r.out = child.ReadAll();
+    r.status = child.Wait(60000);
+    return r;
+}
+
 } // namespace testing_support
 
 #include <chrono>
@@ -91,7 +101,7 @@ RunResult Run(const std::vector<std::string>& argv)
 
 namespace testing_support {
 
-Child::Child(const std::vector<std::string>& argv)
+Child::Child(const std::vector<std::string>& argv, bool mergeStderr)
 {
     int out[2], in[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0)
@@ -99,6 +109,8 @@ Child::Child(const std::vector<std::string>& argv)
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(out[1], 1);
+        if (mergeStderr)
+            ::dup2(out[1], 2);
         ::dup2(in[0], 0);
         std::vector<char*> args;
         for (auto& a : argv)

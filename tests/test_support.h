@@ -44,6 +44,8 @@ struct RunResult {
     std::string out;
 };
 RunResult Run(const std::vector<std::string>& argv);
+// The same with the standard error in `out` too.
+RunResult RunMerged(const std::vector<std::string>& argv);
 
 } // namespace testing_support
 
@@ -53,7 +55,7 @@ namespace testing_support {
 // and reaped when destroyed if still running.
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& argv);
+    explicit Child(const std::vector<std::string>& argv, bool mergeStderr = false);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

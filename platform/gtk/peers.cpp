@@ -391,9 +391,13 @@ public:
     {
         auto& combo = static_cast<ui::ComboBox&>(Control());
         if (p == ui::Prop::Items) {
-            gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(Widget()));
+            // A new model filled before it is attached: one change for the
+            // widget however long the list (the phone models are a thousand).
+            GtkListStore* store = gtk_list_store_new(2, G_TYPE_STRING, G_TYPE_STRING);
             for (const auto& item : combo.Items())
-                gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(Widget()), item.c_str());
+                gtk_list_store_insert_with_values(store, nullptr, -1, 0, item.c_str(), -1);
+            gtk_combo_box_set_model(GTK_COMBO_BOX(Widget()), GTK_TREE_MODEL(store));
+            g_object_unref(store);
         }
         if (p == ui::Prop::Items || p == ui::Prop::ItemIndex)
             gtk_combo_box_set_active(GTK_COMBO_BOX(Widget()), combo.ItemIndex());
@@ -432,24 +436,53 @@ public:
     }
     ~ListPeer() override
     {
+        if (m_idle)
+            g_source_remove(m_idle);
         if (m_store)
             g_object_unref(m_store);
     }
 
+    // A list loads and selects row by row; the view follows once per batch,
+    // before the next drawing (or at once when asked what it shows).
     void Update(ui::Prop p) override
     {
-        if (p == ui::Prop::Columns || p == ui::Prop::Items || (p == ui::Prop::Rows && !m_store))
-            Rebuild();
+        if (p == ui::Prop::Columns || p == ui::Prop::Items)
+            m_needRebuild = true;
         else if (p == ui::Prop::Rows)
+            m_needRows = true;
+        else if (p == ui::Prop::Selection || p == ui::Prop::ItemIndex || p == ui::Prop::Focus)
+            m_needSelection = true;
+        else
+            return;
+        if (!m_idle)
+            m_idle = g_idle_add_full(G_PRIORITY_HIGH_IDLE, +[](gpointer self) -> gboolean {
+                static_cast<ListPeer*>(self)->m_idle = 0;
+                static_cast<ListPeer*>(self)->Flush();
+                return G_SOURCE_REMOVE;
+            }, this, nullptr);
+    }
+
+    void Flush()
+    {
+        if (m_idle) {
+            g_source_remove(m_idle);
+            m_idle = 0;
+        }
+        bool any = m_needRebuild || m_needRows || m_needSelection;
+        if (m_needRebuild || !m_store)
+            Rebuild();
+        else if (m_needRows)
             FillRows();
-        if (p == ui::Prop::Selection || p == ui::Prop::Rows || p == ui::Prop::Items || p == ui::Prop::ItemIndex ||
-            p == ui::Prop::Focus)
+        m_needRebuild = m_needRows = m_needSelection = false;
+        if (any)
             SelectionToView();
     }
+
     GtkWidget* Painted() override { return m_view; }
 
     std::string Native(const std::string& what, const std::string& arg) override
     {
+        Flush();
         if (what == "rows") {
             std::string out;
             GtkTreeIter it;
@@ -578,6 +611,11 @@ private:
     {
         if (m_mirroring)
             return;
+        if (m_idle) {
+            // The view is behind the list: it shows the list first.
+            Flush();
+            return;
+        }
         GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(m_view));
         std::vector<bool> now(static_cast<size_t>(Count()));
         GList* rows = gtk_tree_selection_get_selected_rows(sel, nullptr);
@@ -635,6 +673,8 @@ private:
 
     GtkWidget* m_view;
     GtkListStore* m_store = nullptr;
+    guint m_idle = 0;
+    bool m_needRebuild = false, m_needRows = false, m_needSelection = false;
     ui::ListView* m_listView = nullptr;
     ui::ListBox* m_listBox = nullptr;
 };

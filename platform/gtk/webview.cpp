@@ -137,6 +137,8 @@ private:
         // ours do.
         webkit_settings_set_enable_javascript_markup(settings, FALSE);
         webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+        // Pages and a picture or two: drawing them needs no graphics card.
+        webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
         return view;
     }
     WebKitWebView* View() const { return WEBKIT_WEB_VIEW(Widget()); }
