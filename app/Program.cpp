@@ -69,6 +69,8 @@ void Program::Start()
         vinForm1->UnPas21OtherTryToRun(stop, count, params, user);
     };
     vinForm1->UnPas21->Loaded();
+    if (!(vinForm1->UnPas21->AlreadyRunning && vinForm1->UnPas21->StopSiDejaLance))
+        ui::InstallFrontEnd(app, frontEnd, folder);
     app.CreateForm(*vinForm1);
     // The creation handler ran with no other window in existence; now the
     // others, hidden.

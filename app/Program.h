@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ui/application.h"
+#include "platform/ui/frontend.h"
 
 namespace ui {
 class SessionLink;
@@ -45,6 +46,9 @@ public:
     std::string ProgramFile() const;
 
     ui::Application app;
+    // The windows' front-end, installed once the single-instance guard has
+    // let this copy go on (a second start that hands over and ends shows none).
+    ui::FrontEnd frontEnd = ui::FrontEnd::Headless;
     const std::string folder;
     const std::vector<std::string> args;
 

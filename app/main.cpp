@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/Program.h"
-#include "platform/gtk/desktop.h"
 #include "platform/sys/files.h"
 
 int main(int argc, char** argv)
@@ -15,10 +14,8 @@ int main(int argc, char** argv)
     try {
         std::vector<std::string> args(argv, argv + argc);
         Program program(sys::ExecutableFolder(), args);
-        // Before the desktop starts its threads, so that none of them takes
-        // the termination signals.
+        program.frontEnd = ui::ChooseFrontEnd();
         ui::CloseMainFormOnTerminationSignals(program.app);
-        desktop::UseDesktop(program.app);
         return program.Run();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vintrel: %s\n", e.what());

@@ -158,6 +158,8 @@ int main(int argc, char** argv)
     std::string built = fs::path(sys::ExecutablePath()).parent_path().parent_path() / "bin" / "vintrel";
     std::string program = folder + "/vintrel";
     fs::copy_file(built, program, fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(built).parent_path() / "vintrel-desktop.so", folder + "/vintrel-desktop.so",
+                  fs::copy_options::overwrite_existing);
 
     std::vector<double> answered, shown, previewed, resident, helpers;
     for (int r = 0; r < (quick ? 1 : 5); ++r) {

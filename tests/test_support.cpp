@@ -216,6 +216,9 @@ RunningProgram::RunningProgram(const std::string& folder, std::vector<std::strin
     const std::string program = folder + "/" + name;
     if (::access(program.c_str(), X_OK) != 0)
         Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel", program});
+    // A run with windows loads the desktop front-end from its program folder.
+    if (ui != "headless" && ::access((folder + "/vintrel-desktop.so").c_str(), R_OK) != 0)
+        Run({"/bin/cp", VINTREL_PROGRAM_DIR "/vintrel-desktop.so", folder + "/vintrel-desktop.so"});
     args.insert(args.begin(), program);
     ::setenv("VINTREL_UI", ui.c_str(), 1);
     ::setenv("VINTREL_AUTOMATION", "1", 1);

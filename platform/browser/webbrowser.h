@@ -52,6 +52,7 @@ public:
     std::string LocationURL() const { return m_location; }
     std::string LocationName() const;
     Document* GetDocument() { return m_document.get(); }
+    std::shared_ptr<Document> SharedDocument() const { return m_document; }
     bool Busy() const { return m_busy; }
 
     // A user's click on an element of the shown page or of one of its frames

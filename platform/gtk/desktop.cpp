@@ -1,5 +1,6 @@
-#include "platform/gtk/desktop.h"
-
+// The desktop front-end: GTK 3 windows for the forms, WebKitGTK for the web
+// browser control, the tray icon, GLib's loop running the application's.
+// Built as a module the program loads when it shows windows.
 #include <glib-unix.h>
 
 #include <algorithm>
@@ -34,8 +35,6 @@ treeview.view header button { padding: 0 3px; }
 checkbutton, radiobutton { min-height: 0; padding: 0; }
 )CSS";
 
-std::string Lower(std::string s) { return sys::LowerAscii(s); }
-
 class DesktopToolkit final : public ui::Toolkit, public ui::FormListener {
 public:
     explicit DesktopToolkit(ui::Application& app) : m_app(app)
@@ -46,10 +45,21 @@ public:
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
         g_object_unref(css);
         session::TrayObserver() = [this](unsigned message, const session::TrayIcon& icon) { m_tray.Changed(message, icon); };
+        session::CursorPositionSource() = [](session::POINT& point) {
+            GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+            GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+            if (!pointer)
+                return false;
+            int x = 0, y = 0;
+            gdk_device_get_position(pointer, nullptr, &x, &y);
+            point = {x, y};
+            return true;
+        };
     }
     ~DesktopToolkit() override
     {
         session::TrayObserver() = nullptr;
+        session::CursorPositionSource() = nullptr;
         for (auto& [id, source] : m_sources)
             g_source_remove(source);
     }
@@ -65,13 +75,21 @@ public:
     {
         RemoveWatch(id);
         auto* handler = new std::function<void()>(std::move(ready));
-        m_sources[id] = g_unix_fd_add_full(
-            G_PRIORITY_DEFAULT, fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-            +[](gint, GIOCondition, gpointer h) -> gboolean {
-                (*static_cast<std::function<void()>*>(h))();
-                return G_SOURCE_CONTINUE;
-            },
-            handler, +[](gpointer h) { delete static_cast<std::function<void()>*>(h); });
+        GSource* source = g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+        g_source_set_callback(source, G_SOURCE_FUNC(FdReady), handler,
+                              +[](gpointer h) { delete static_cast<std::function<void()>*>(h); });
+        // Posted work runs inside a box or dialog that posted work opened
+        // (a menu pick's), as the loop of a modal window goes on with it.
+        if (id == 0)
+            g_source_set_can_recurse(source, TRUE);
+        m_sources[id] = g_source_attach(source, nullptr);
+        g_source_unref(source);
+    }
+
+    static gboolean FdReady(gint, GIOCondition, gpointer handler)
+    {
+        (*static_cast<std::function<void()>*>(handler))();
+        return G_SOURCE_CONTINUE;
     }
 
     void RemoveWatch(int id) override
@@ -322,30 +340,19 @@ private:
 
 } // namespace
 
-bool UseDesktop(ui::Application& app)
+} // namespace desktop
+
+// The module's entry: GTK on the display the environment names, and the
+// desktop toolkit in the application.
+extern "C" __attribute__((visibility("default"))) bool vintrel_install_desktop(ui::Application* app, std::string* error)
 {
-    std::string ui = Lower(sys::GetEnv("VINTREL_UI"));
-    if (ui == "headless")
-        return false;
-    if (!ui.empty() && ui != "gtk")
-        throw sys::Error("VINTREL_UI is \"" + ui + "\": it can be \"gtk\" or \"headless\".");
-    bool display = !sys::GetEnv("DISPLAY").empty() || !sys::GetEnv("WAYLAND_DISPLAY").empty();
-    if (!display) {
-        if (ui == "gtk")
-            throw sys::Error("VINTREL_UI=gtk asks for the desktop, but there is no display (DISPLAY and WAYLAND_DISPLAY are not set).");
-        return false;
-    }
     if (!gtk_init_check(nullptr, nullptr)) {
         std::string which = !sys::GetEnv("DISPLAY").empty() ? sys::GetEnv("DISPLAY") : sys::GetEnv("WAYLAND_DISPLAY");
-        if (ui == "gtk")
-            throw sys::Error("The display " + which + " cannot be opened.");
-        std::fprintf(stderr, "vintrel: the display %s cannot be opened; running without windows\n", which.c_str());
+        *error = "The display " + which + " cannot be opened.";
         return false;
     }
-    auto toolkit = std::make_unique<DesktopToolkit>(app);
-    app.AddListener(toolkit.get());
-    app.SetToolkit(std::move(toolkit));
+    auto toolkit = std::make_unique<desktop::DesktopToolkit>(*app);
+    app->AddListener(toolkit.get());
+    app->SetToolkit(std::move(toolkit));
     return true;
 }
-
-} // namespace desktop

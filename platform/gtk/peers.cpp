@@ -234,6 +234,9 @@ public:
                 return;
             std::string text = self->Text();
             auto& memo = static_cast<ui::Memo&>(self->Control());
+            // The buffer already shows what was typed (a line end the memo's
+            // lines do not keep included).
+            Mirroring typing(self->m_typing);
             self->Deliver([&memo, text] { memo.SetCaption(text); });
         });
     }
@@ -249,7 +252,7 @@ public:
     }
     void Update(ui::Prop p) override
     {
-        if (p != ui::Prop::Lines && p != ui::Prop::Caption)
+        if ((p != ui::Prop::Lines && p != ui::Prop::Caption) || m_typing)
             return;
         std::string text;
         const auto& lines = static_cast<ui::Memo&>(Control()).Lines();
@@ -268,6 +271,7 @@ public:
 
 private:
     GtkWidget* m_view;
+    bool m_typing = false;
 };
 
 class CheckPeer final : public ControlPeer {
@@ -279,6 +283,10 @@ public:
                 return;
             bool on = gtk_toggle_button_get_active(b);
             ui::Control& c = self->Control();
+            // A radio button going off is the group's doing: the one going on
+            // tells the model.
+            if (!on && dynamic_cast<ui::RadioButton*>(&c))
+                return;
             self->Deliver([&c, on] {
                 if (auto* check = dynamic_cast<ui::CheckBox*>(&c)) {
                     if (check->Checked() != on)
@@ -446,6 +454,8 @@ public:
     // before the next drawing (or at once when asked what it shows).
     void Update(ui::Prop p) override
     {
+        if (p == ui::Prop::Columns && SameColumns())
+            return UpdateColumns();
         if (p == ui::Prop::Columns || p == ui::Prop::Items)
             m_needRebuild = true;
         else if (p == ui::Prop::Rows)
@@ -520,6 +530,27 @@ private:
         return m_listView ? std::max<int>(1, static_cast<int>(m_listView->Columns().size())) : 1;
     }
 
+    // The view has as many columns as the list: widths and captions follow
+    // in place (the list fits its first column to every row it adds).
+    bool SameColumns() const
+    {
+        if (!m_listView || !m_store)
+            return false;
+        int n = 0;
+        while (gtk_tree_view_get_column(GTK_TREE_VIEW(m_view), n))
+            ++n;
+        return n == static_cast<int>(m_listView->Columns().size());
+    }
+    void UpdateColumns()
+    {
+        const auto& columns = m_listView->Columns();
+        for (size_t c = 0; c < columns.size(); ++c) {
+            GtkTreeViewColumn* col = gtk_tree_view_get_column(GTK_TREE_VIEW(m_view), static_cast<int>(c));
+            gtk_tree_view_column_set_title(col, columns[c].Caption.c_str());
+            gtk_tree_view_column_set_fixed_width(col, std::max(1, columns[c].Width));
+        }
+    }
+
     void Rebuild()
     {
         int n = ColumnCount();
@@ -539,11 +570,12 @@ private:
                 gtk_tree_view_column_set_fixed_width(col, std::max(1, m_listView->Columns()[static_cast<size_t>(c)].Width));
                 gtk_tree_view_column_set_clickable(col, TRUE);
                 g_object_set_data(G_OBJECT(col), "vintrel-column", GINT_TO_POINTER(c));
-                Connect(col, "clicked", +[](GtkTreeViewColumn* col, ListPeer* self) {
+                // The column goes with the view, before the peer.
+                g_signal_connect(col, "clicked", G_CALLBACK(+[](GtkTreeViewColumn* col, ListPeer* self) {
                     int index = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(col), "vintrel-column"));
                     ui::ListView* lv = self->m_listView;
                     self->Deliver([lv, index] { lv->ColumnClick(index); });
-                });
+                }), this);
             }
             gtk_tree_view_append_column(GTK_TREE_VIEW(m_view), col);
         }
@@ -637,21 +669,22 @@ private:
             if (m_listBox) {
                 if (!m_listBox->MultiSelect || selected == 1) {
                     int i = static_cast<int>(std::find(now.begin(), now.end(), true) - now.begin());
-                    if (i < Count())
+                    if (i < static_cast<int>(now.size()) && i < Count())
                         m_listBox->ClickItem(i);
                 } else {
-                    for (int i = 0; i < Count(); ++i)
+                    for (int i = 0; i < static_cast<int>(now.size()) && i < Count(); ++i)
                         m_listBox->SetSelected(i, now[static_cast<size_t>(i)]);
                 }
                 return;
             }
-            if (selected == 1 && cursor >= 0 && cursor < Count() && now[static_cast<size_t>(cursor)]) {
+            if (selected == 1 && cursor >= 0 && cursor < static_cast<int>(now.size()) && cursor < Count() &&
+                now[static_cast<size_t>(cursor)]) {
                 m_listView->ClickRow(cursor);
                 return;
             }
             if (cursor >= 0 && cursor < Count())
                 m_listView->SetFocused(cursor);
-            for (int i = 0; i < Count() && i < m_listView->Count(); ++i)
+            for (int i = 0; i < static_cast<int>(now.size()) && i < m_listView->Count(); ++i)
                 if (m_listView->Item(i).Selected() != now[static_cast<size_t>(i)])
                     m_listView->SetSelected(i, now[static_cast<size_t>(i)]);
         });
@@ -1012,8 +1045,10 @@ public:
             gtk_window_resize(w, w0, h0);
             gtk_window_move(w, f.Left(), f.Top());
         }
-        if (p == ui::Prop::Visible && f.Visible())
+        if (p == ui::Prop::Visible && f.Visible()) {
+            gtk_window_deiconify(w);   // back from the tray as it went there
             gtk_window_present(w);
+        }
     }
     GtkWidget* Painted() override { return m_box; }
     std::string Native(const std::string& what, const std::string& arg) override
@@ -1118,7 +1153,7 @@ void AttachForm(ui::Form& form)
     AttachTree(form, nullptr);
     for (ui::PopupMenu* menu : form.Menus()) {
         ui::Application* app = &form.App();
-        menu->ShowForPeer = [app, menu](int, int) {
+        menu->ShowForPeer = [app, menu](int x, int y) {
             GtkWidget* shell = BuildMenu(*app, *menu);
             g_signal_connect(shell, "deactivate", G_CALLBACK(+[](GtkMenuShell* m, gpointer) {
                 // Gone once the pick (if any) has been made.
@@ -1127,12 +1162,21 @@ void AttachForm(ui::Form& form)
                     return G_SOURCE_REMOVE;
                 }, m);
             }), nullptr);
+            // At the pointer when a click opened it; else at the point the
+            // program gives (the tray menu, whose window may be hidden).
             GdkEvent* current = gtk_get_current_event();
             if (current) {
                 gtk_menu_popup_at_pointer(GTK_MENU(shell), current);
                 gdk_event_free(current);
-            } else if (ControlPeer* p = PeerOf(menu->Owner())) {
+            } else if (std::string(G_OBJECT_TYPE_NAME(gdk_display_get_default())) == "GdkX11Display") {
+                GdkRectangle at{x, y, 1, 1};
+                gtk_menu_popup_at_rect(GTK_MENU(shell), gdk_get_default_root_window(), &at, GDK_GRAVITY_NORTH_WEST,
+                                       GDK_GRAVITY_NORTH_WEST, nullptr);
+            } else if (ControlPeer* p = PeerOf(menu->Owner()); p && gtk_widget_get_mapped(p->Widget())) {
+                // Elsewhere a menu needs a window of ours to open from.
                 gtk_menu_popup_at_widget(GTK_MENU(shell), p->Widget(), GDK_GRAVITY_CENTER, GDK_GRAVITY_NORTH_WEST, nullptr);
+            } else {
+                gtk_widget_destroy(shell);
             }
         };
     }

@@ -53,7 +53,14 @@ protected:
         m_connections.emplace_back(ref, id);
     }
     // Runs native input as the loop runs an event handler.
-    void Deliver(const std::function<void()>& work) { App().Deliver(work); }
+    // Nothing once the widget is being destroyed or the control has left
+    // its form (a form's controls go before the form).
+    void Deliver(const std::function<void()>& work)
+    {
+        if (gtk_widget_in_destruction(m_widget) || !m_control.OwnerForm())
+            return;
+        App().Deliver(work);
+    }
     // True while the peer mirrors the model, so that the widget's own change
     // signals do not travel back.
     bool m_mirroring = false;

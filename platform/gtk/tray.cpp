@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 
+#include <cstdio>
+#include <exception>
 #include <string>
 
 #include "platform/session/session.h"
@@ -64,11 +66,24 @@ struct TrayIcons::Icon {
     AppIndicator* indicator = nullptr;
     GtkWidget* menu = nullptr;
     GtkWidget* show = nullptr;   // the indicator menu's first entry, named by the tip
+    GtkWidget* more = nullptr;   // its second, for the tray menu
 
-    void Click(unsigned mouseMessage) const { session::ClickTrayIcon(owner, id, mouseMessage); }
+    // A session that cannot be reached now (busy, gone) loses the click;
+    // it must not take the program down from inside the toolkit.
+    void Click(unsigned mouseMessage) const
+    {
+        try {
+            session::ClickTrayIcon(owner, id, mouseMessage);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vintrel: the tray click did not reach the window: %s\n", e.what());
+        }
+    }
 
     ~Icon()
     {
+        for (GObject* o : {G_OBJECT(status), G_OBJECT(show), G_OBJECT(more)})
+            if (o)
+                g_signal_handlers_disconnect_by_data(o, this);
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
         if (status) {
             gtk_status_icon_set_visible(status, FALSE);
@@ -113,11 +128,11 @@ void TrayIcons::Changed(unsigned message, const session::TrayIcon& record)
             icon->menu = gtk_menu_new();
             g_object_ref_sink(icon->menu);
             icon->show = gtk_menu_item_new_with_label("Vintrel");
-            GtkWidget* more = gtk_menu_item_new_with_label("...");
+            icon->more = gtk_menu_item_new_with_label("...");
             g_signal_connect(icon->show, "activate", G_CALLBACK(+[](GtkMenuItem*, Icon* i) { i->Click(513); }), icon.get());
-            g_signal_connect(more, "activate", G_CALLBACK(+[](GtkMenuItem*, Icon* i) { i->Click(516); }), icon.get());
+            g_signal_connect(icon->more, "activate", G_CALLBACK(+[](GtkMenuItem*, Icon* i) { i->Click(516); }), icon.get());
             gtk_menu_shell_append(GTK_MENU_SHELL(icon->menu), icon->show);
-            gtk_menu_shell_append(GTK_MENU_SHELL(icon->menu), more);
+            gtk_menu_shell_append(GTK_MENU_SHELL(icon->menu), icon->more);
             gtk_widget_show_all(icon->menu);
             app_indicator_set_menu(icon->indicator, GTK_MENU(icon->menu));
             app_indicator_set_secondary_activate_target(icon->indicator, icon->show);

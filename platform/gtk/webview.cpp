@@ -68,19 +68,17 @@ public:
                     g_free(text);
                     self->FromPage(line);
                 });
-        // Only the pages the control hands over are shown; anything else the
-        // page tries (a link, a refresh) goes to the control instead.
+        // What the user does to go elsewhere (a link, a form, back, reload)
+        // goes to the control, which loads the page and hands it over; the
+        // view's own loads (ours, its frames) go through.
         Connect(Widget(), "decide-policy",
                 +[](WebKitWebView*, WebKitPolicyDecision* d, WebKitPolicyDecisionType type, BrowserPeer* self) -> gboolean {
                     if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION)
                         return FALSE;
                     WebKitNavigationAction* a = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(d));
-                    WebKitURIRequest* req = webkit_navigation_action_get_request(a);
-                    std::string uri = webkit_uri_request_get_uri(req);
-                    if (self->m_expecting > 0) {
-                        --self->m_expecting;
+                    if (webkit_navigation_action_get_navigation_type(a) == WEBKIT_NAVIGATION_TYPE_OTHER)
                         return FALSE;
-                    }
+                    std::string uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(a));
                     webkit_policy_decision_ignore(d);
                     if (uri.rfind("about:", 0) != 0) {
                         auto& control = static_cast<browser::WebBrowser&>(self->Control());
@@ -101,6 +99,13 @@ public:
 
     void Update(ui::Prop p) override
     {
+        if (p == ui::Prop::Document && !m_fromPage) {
+            // What the shown page reports from now on is not looked up: the
+            // program's edit may have taken its elements away.
+            ++m_page;
+            m_order.clear();
+            m_document.reset();
+        }
         if (p == ui::Prop::Document && !m_fromPage && !m_idle)
             m_idle = g_idle_add(+[](gpointer self) -> gboolean {
                 static_cast<BrowserPeer*>(self)->m_idle = 0;
@@ -150,21 +155,20 @@ private:
         if (!doc)
             return;
         m_order.clear();
-        m_document = doc;
-        ++m_page;
+        m_document = Browser().SharedDocument();
         std::string html = doc->Html(&m_order);
         // The page's number travels with it, so that what an old page reports
         // is not taken for the new one.
         auto at = html.find("<html");
         if (at != std::string::npos)
             html.insert(at + 5, " data-vintrel-page=\"" + std::to_string(m_page) + "\"");
-        ++m_expecting;
         webkit_web_view_load_html(View(), html.c_str(), doc->URL().empty() ? "about:blank" : doc->URL().c_str());
     }
 
     browser::Element* Find(const std::string& page, const std::string& id)
     {
-        if (page != std::to_string(m_page) || m_document != Browser().GetDocument())
+        std::shared_ptr<browser::Document> shown = m_document.lock();
+        if (page != std::to_string(m_page) || !shown || shown.get() != Browser().GetDocument())
             return nullptr;
         char* end = nullptr;
         unsigned long i = std::strtoul(id.c_str(), &end, 10);
@@ -242,9 +246,8 @@ private:
 
     WebKitUserContentManager* m_manager = nullptr;
     guint m_idle = 0;
-    int m_expecting = 0;          // loads of ours that the policy lets through
     unsigned m_page = 0;
-    browser::Document* m_document = nullptr;
+    std::weak_ptr<browser::Document> m_document;   // the page shown
     std::vector<browser::Element*> m_order;
     bool m_fromPage = false;      // the page's own change, already shown
 };

@@ -413,8 +413,16 @@ bool GetCursorPos(POINT* point)
 {
     if (!point)
         return false;
+    if (CursorPositionSource() && CursorPositionSource()(*point))
+        return true;
     *point = {100, 100};
     return true;
+}
+
+std::function<bool(POINT&)>& CursorPositionSource()
+{
+    static std::function<bool(POINT&)> source;
+    return source;
 }
 
 // ---- tray ---------------------------------------------------------------------------------

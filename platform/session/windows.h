@@ -113,6 +113,9 @@ struct POINT {
 };
 // A fixed position in a headless run.
 bool GetCursorPos(POINT* point);
+// Where the pointer is, for a desktop front-end to tell; without it (a
+// headless run) the pointer is at 100, 100.
+std::function<bool(POINT& point)>& CursorPositionSource();
 
 // ---- tray icons ---------------------------------------------------------------
 // The classic 88-byte record: size, owner window, identifier, flags, callback
