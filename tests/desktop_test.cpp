@@ -1,6 +1,8 @@
 // The desktop program on a real display (CTest runs this under xvfb-run): the
 // windows, the picture and page previews, the language switch and a picture
-// sent to the phone, read back from the GTK widgets and the WebKit page.
+// sent to the phone. Input goes in through the GTK widgets (a row clicked, a
+// button pressed) and what they show is read back from them and from the
+// WebKit page.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -44,13 +46,12 @@ ui::Bitmap Ramp(int w, int h)
     return b;
 }
 
-// The first line of a reply without the status word.
-std::string Value(const std::string& reply)
+// A reply's value as vintrel-auto prints it, without its last line end.
+std::string Value(std::string reply)
 {
-    std::string line = reply.substr(0, reply.find('\n'));
-    if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
-        line = line.substr(1, line.size() - 2);
-    return line;
+    if (!reply.empty() && reply.back() == '\n')
+        reply.pop_back();
+    return reply;
 }
 
 } // namespace
@@ -95,13 +96,15 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     EXPECT_EQ(native("vinForm1", "titlebar"), "Vin Trel  v1.3");
     EXPECT_EQ(native("vinForm1.ListView1", "text"), "Name\tPath");
 
-    // The local picture: in the picture control, scaled into its 233 x 150.
-    p.Ask({"clickrow", "vinForm1.ListView1", "0"});
+    // The local picture, its row clicked in the tree view: in the picture
+    // control, scaled into its 233 x 150.
+    p.Ask({"native", "vinForm1.ListView1", "press", "row 0"});
     std::string picture;
     EXPECT_TRUE(WaitFor([&] { return (picture = native("vinForm1.Image1", "picture")).rfind("320x200", 0) == 0; }))
         << picture;
     EXPECT_EQ(picture, "320x200 drawn 233x146 at 0,2");
     EXPECT_EQ(native("vinForm1.webbrowser1", "visible"), "0");
+    EXPECT_EQ(p.Get("vinForm1.Label1", "text"), folder + "/holiday.jpg");
     EXPECT_NE(native("vinForm1.ListView1", "rows").find("*holiday.jpg\t" + folder + "/holiday.jpg"), std::string::npos);
 
     // A picture of the window: its designed size, and more than a blank.
@@ -115,7 +118,7 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     EXPECT_TRUE(colours.count(0xFFACB3D0u)) << "the window's background colour (172, 179, 208)";
 
     // The web picture: the page in the browser, its picture 190 wide.
-    p.Ask({"clickrow", "vinForm1.ListView1", "1"});
+    p.Ask({"native", "vinForm1.ListView1", "press", "row 1"});
     std::string width;
     EXPECT_TRUE(WaitFor([&] {
         width = native("vinForm1.webbrowser1", "script", "document.images.length ? String(document.images[0].width) : 'none'");
@@ -124,19 +127,25 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     EXPECT_EQ(native("vinForm1.webbrowser1", "visible"), "1");
     EXPECT_EQ(native("vinForm1.webbrowser1", "uri"), web);
 
-    // French, read from the widgets themselves.
-    p.Ask({"click", "vinForm1.JvXPButton5"});   // "Options"
+    // French, picked in the combo box and read from the widgets themselves.
+    p.Ask({"native", "vinForm1.JvXPButton5", "press"});   // "Options"
     ASSERT_TRUE(WaitFor([&] { return native("Form3", "visible") == "1"; }));
-    p.Ask({"pick", "Form3.ComboBox2", "1"});
+    p.Ask({"native", "Form3.ComboBox2", "press", "1"});
     EXPECT_EQ(native("Form3.ComboBox2", "text"), "Français");
     EXPECT_EQ(native("Form3.Button1", "text"), "Sauver");
     EXPECT_EQ(native("vinForm1.JvXPButton1", "text"), "Chercher image");
     EXPECT_EQ(native("vinForm1.JvXPButton7", "text"), "Outils");
-    p.Ask({"close", "Form3"});
+    p.Ask({"native", "Form3", "press"});   // its title bar's close button
     EXPECT_TRUE(WaitFor([&] { return native("Form3", "visible") == "0"; }));
 
+    // Radio buttons of one group: the one pressed is the one checked.
+    p.Ask({"native", "Form2.RadioButton2", "press"});
+    EXPECT_EQ(p.Get("Form2.RadioButton2", "checked"), "1");
+    EXPECT_EQ(p.Get("Form2.RadioButton1", "checked"), "0");
+    EXPECT_EQ(native("Form2.RadioButton1", "checked"), "0");
+
     // "2gsm" with the web picture: the delivery page, the number filled in.
-    p.Ask({"click", "vinForm1.JvXPButton4"});
+    p.Ask({"native", "vinForm1.JvXPButton4", "press"});
     std::string number;
     EXPECT_TRUE(WaitFor([&] {
         number = native("Form9.WebBrowser1", "script",
@@ -145,7 +154,14 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     })) << number << p.Ask({"boxes"});
     EXPECT_EQ(native("Form9", "visible"), "1");
 
-    p.Ask({"close", "vinForm1"});
+    // A click on a column header sorts the list by name.
+    p.Ask({"native", "vinForm1.ListView1", "press", "column 1"});
+    std::string rows = native("vinForm1.ListView1", "rows");
+    EXPECT_LT(rows.find("0bea0c4f00d1.jpg"), rows.find("5a17c0ffee42.jpg")) << rows;
+    EXPECT_LT(rows.find("5a17c0ffee42.jpg"), rows.find("holiday.jpg")) << rows;
+
+    // The main window's close button ends the program.
+    p.Ask({"native", "vinForm1", "press"});
     EXPECT_EQ(p.Wait(20000), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/sys/error.h"
 #include "platform/ui/gammapanel.h"
@@ -170,6 +171,10 @@ public:
     {
         if (what == "text")
             return gtk_button_get_label(GTK_BUTTON(Widget()));
+        if (what == "press") {
+            gtk_button_clicked(GTK_BUTTON(Widget()));
+            return {};
+        }
         return ControlPeer::Native(what, arg);
     }
 };
@@ -317,6 +322,10 @@ public:
             return gtk_button_get_label(GTK_BUTTON(Widget()));
         if (what == "checked")
             return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(Widget())) ? "1" : "0";
+        if (what == "press") {
+            gtk_button_clicked(GTK_BUTTON(Widget()));
+            return {};
+        }
         return ControlPeer::Native(what, arg);
     }
 };
@@ -418,6 +427,10 @@ public:
             g_free(t);
             return s;
         }
+        if (what == "press") {   // a pick of the item at ARG
+            gtk_combo_box_set_active(GTK_COMBO_BOX(Widget()), std::atoi(arg.c_str()));
+            return {};
+        }
         return ControlPeer::Native(what, arg);
     }
 };
@@ -510,6 +523,21 @@ public:
                 out += "\n";
             }
             return out;
+        }
+        if (what == "press") {   // "row N": a click on the row; "column N": on the header
+            int n = std::atoi(arg.c_str() + std::min(arg.size(), arg.find(' ') + 1));
+            if (arg.rfind("row ", 0) == 0 && n >= 0 && n < Count()) {
+                GtkTreePath* path = gtk_tree_path_new_from_indices(n, -1);
+                gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_view), path, nullptr, FALSE);
+                gtk_tree_path_free(path);
+                return {};
+            }
+            if (arg.rfind("column ", 0) == 0)
+                if (GtkTreeViewColumn* col = gtk_tree_view_get_column(GTK_TREE_VIEW(m_view), n)) {
+                    gtk_tree_view_column_clicked(col);
+                    return {};
+                }
+            throw sys::Error("No " + arg + " in " + Control().Name() + ".");
         }
         if (what == "text") {   // the column headers
             std::string out;
@@ -1057,6 +1085,10 @@ public:
             return gtk_window_get_title(GTK_WINDOW(Widget())) ? gtk_window_get_title(GTK_WINDOW(Widget())) : "";
         if (what == "titlebar")
             return m_header ? gtk_header_bar_get_title(GTK_HEADER_BAR(m_header)) : "";
+        if (what == "press") {   // the title bar's close button
+            gtk_window_close(GTK_WINDOW(Widget()));
+            return {};
+        }
         if (what == "size") {
             GdkRectangle r = OuterRect();
             return Dots(r.width, r.height);
