@@ -17,6 +17,7 @@ TForm6::TForm6(Program& program)
     // No title: the label says what the window is for.
     // A small tool window, 190 x 100 inside; where it opens is our choice.
     SetBounds(330, 250, 190, 100);
+    ToolWindow = true;
 
     // The window's size is all that is fixed; the label on top and the two
     // buttons stacked below it, full width, are our layout.

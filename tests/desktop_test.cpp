@@ -135,8 +135,25 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     EXPECT_EQ(native("Form3.Button1", "text"), "Sauver");
     EXPECT_EQ(native("vinForm1.JvXPButton1", "text"), "Chercher image");
     EXPECT_EQ(native("vinForm1.JvXPButton7", "text"), "Outils");
+    // The colour panel's painted title bar keeps its own text; its window
+    // title follows the language.
+    EXPECT_EQ(native("Form2", "titlebar"), "Color panel");
+    EXPECT_EQ(native("Form2", "text"), p.Get("Form2", "caption"));
     p.Ask({"native", "Form3", "press"});   // its title bar's close button
     EXPECT_TRUE(WaitFor([&] { return native("Form3", "visible") == "0"; }));
+
+    // A message box is a modal dialog that waits; an answer sent while it is
+    // up closes it.
+    p.Ask({"show", "Form4"});
+    p.Ask({"set", "Form4.Edit1", "text", "ftp:"});   // too short to be an address
+    std::thread press([&] { p.Ask({"native", "Form4.Button1", "press"}); });   // "Ok"
+    EXPECT_TRUE(WaitFor([&] { return native("Form4", "dialog") == "An url starts with http://"; }, 10));
+    p.Ask({"answer", "button", "OK"});
+    press.join();
+    EXPECT_EQ(native("Form4", "dialog"), "");
+    EXPECT_NE(p.Ask({"boxes"}).find("message OK 0 Vintrel \"An url starts with http://\""), std::string::npos)
+        << p.Ask({"boxes"});
+    p.Ask({"hide", "Form4"});
 
     // Radio buttons of one group: the one pressed is the one checked.
     p.Ask({"native", "Form2.RadioButton2", "press"});

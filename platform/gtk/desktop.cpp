@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "platform/gtk/peers.h"
 #include "platform/gtk/tray.h"
@@ -134,8 +135,15 @@ public:
     // Runs a dialog modally; a box or dialog answer queued through the
     // automation channel while it is up closes it. Returns the response, or
     // nothing when a queued answer came.
-    std::optional<int> RunModal(GtkWidget* dialog, const std::function<void(int)>& read = {})
+    std::optional<int> RunModal(GtkWidget* dialog, const std::string& what, const std::function<void(int)>& read = {})
     {
+        // What is up, for the automation channel (boxes opened from a box nest).
+        std::string outer = std::exchange(m_modal, what);
+        struct Restore {
+            std::string& modal;
+            std::string outer;
+            ~Restore() { modal = outer; }
+        } restore{m_modal, outer};
         struct State {
             bool done = false;
             int response = GTK_RESPONSE_DELETE_EVENT;
@@ -177,7 +185,7 @@ public:
         for (int id : buttons)
             gtk_dialog_add_button(GTK_DIALOG(d), ui::ButtonName(id), id);
         gtk_dialog_set_default_response(GTK_DIALOG(d), ui::MessageBoxDefault(flags));
-        std::optional<int> r = RunModal(d);
+        std::optional<int> r = RunModal(d, text);
         if (!r)
             return m_scripted.MessageBox(app, text, caption, flags);
         if (std::find(buttons.begin(), buttons.end(), *r) != buttons.end())
@@ -221,7 +229,7 @@ public:
                 gtk_file_chooser_set_filter(chooser, f);
         }
         std::vector<std::string> chosen;
-        std::optional<int> r = RunModal(d, [&](int response) {
+        std::optional<int> r = RunModal(d, dialog.Title.empty() ? "Open" : dialog.Title, [&](int response) {
             if (response != GTK_RESPONSE_ACCEPT)
                 return;
             GSList* files = gtk_file_chooser_get_filenames(chooser);
@@ -248,7 +256,7 @@ public:
         gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(d), FALSE);
         gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(d), &rgba);
         GdkRGBA chosen = rgba;
-        std::optional<int> r = RunModal(d, [&](int response) {
+        std::optional<int> r = RunModal(d, "Color", [&](int response) {
             if (response == GTK_RESPONSE_OK)
                 gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(d), &chosen);
         });
@@ -299,6 +307,8 @@ public:
             return Toolkit::Native(control, what, argument);
         if (what == "screenshot")
             return Screenshot(*p, argument);
+        if (what == "dialog")   // the box's text or the dialog's title up now, "" for none
+            return m_modal;
         return p->Native(what, argument);
     }
 
@@ -336,6 +346,7 @@ private:
     ui::HeadlessToolkit m_scripted;   // answers queued through the automation channel
     std::map<int, guint> m_sources;
     TrayIcons m_tray;
+    std::string m_modal;
 };
 
 } // namespace

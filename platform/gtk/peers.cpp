@@ -185,7 +185,6 @@ public:
     {
         gtk_label_set_xalign(GTK_LABEL(Widget()), 0);
         gtk_label_set_yalign(GTK_LABEL(Widget()), 0);
-        gtk_label_set_line_wrap(GTK_LABEL(Widget()), TRUE);
     }
     void Update(ui::Prop p) override
     {
@@ -992,7 +991,6 @@ std::string GradientCss(const ui::Form::GradientCaption& g)
     }
     return "headerbar { background-image: linear-gradient(to right, " + stops +
            "); min-height: 0; padding: 0 2px; border: none; box-shadow: none; }"
-           " headerbar .title { color: #ffffff; font-weight: bold; }"
            " headerbar button { min-height: 0; min-width: 0; padding: 0; margin: 1px 0; }";
 }
 
@@ -1010,7 +1008,13 @@ public:
             m_header = gtk_header_bar_new();
             gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(m_header), TRUE);
             gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(m_header), ":minimize,close");
-            gtk_header_bar_set_title(GTK_HEADER_BAR(m_header), f.PaintedCaption->text.c_str());
+            // Its own text in a title widget of its own: the header bar's title
+            // is the window's.
+            m_title = gtk_label_new(f.PaintedCaption->text.c_str());
+            gtk_style_context_add_class(gtk_widget_get_style_context(m_title), "title");
+            SetCss(m_title, m_titleCss, "label { color: #ffffff; font-weight: bold; }");
+            gtk_header_bar_set_custom_title(GTK_HEADER_BAR(m_header), m_title);
+            gtk_widget_show(m_title);
             SetCss(m_header, m_headerCss, GradientCss(*f.PaintedCaption));
             gtk_window_set_titlebar(w, m_header);
             gtk_widget_show(m_header);
@@ -1051,14 +1055,17 @@ public:
     {
         if (m_headerCss)
             g_object_unref(m_headerCss);
+        if (m_titleCss)
+            g_object_unref(m_titleCss);
     }
 
     void Update(ui::Prop p) override
     {
         GtkWindow* w = GTK_WINDOW(Widget());
         ui::Form& f = Form();
-        if (p == ui::Prop::Caption)
+        if (p == ui::Prop::Caption) {
             gtk_window_set_title(w, f.Caption().c_str());
+        }
         if (p == ui::Prop::Bounds) {
             // A painted title bar is part of the window's outer size; a
             // window manager's frame is not ours to count.
@@ -1084,7 +1091,7 @@ public:
         if (what == "text")
             return gtk_window_get_title(GTK_WINDOW(Widget())) ? gtk_window_get_title(GTK_WINDOW(Widget())) : "";
         if (what == "titlebar")
-            return m_header ? gtk_header_bar_get_title(GTK_HEADER_BAR(m_header)) : "";
+            return m_title ? gtk_label_get_text(GTK_LABEL(m_title)) : "";
         if (what == "press") {   // the title bar's close button
             gtk_window_close(GTK_WINDOW(Widget()));
             return {};
@@ -1120,7 +1127,9 @@ private:
     ui::Form& Form() const { return static_cast<ui::Form&>(Control()); }
     GtkWidget* m_box;
     GtkWidget* m_header = nullptr;
+    GtkWidget* m_title = nullptr;
     GtkCssProvider* m_headerCss = nullptr;
+    GtkCssProvider* m_titleCss = nullptr;
 };
 
 ControlPeer* MakePeer(ui::Control& c)
