@@ -171,6 +171,62 @@ TEST(BrowserDocument, FieldValuesReadAndWrite)
     EXPECT_EQ(model.Value(), "");
 }
 
+// What a view of the page is given: the page with the program's edits, read
+// back the same by a parser, every element numbered so the view's reports can
+// be found again, and told of each edit.
+TEST(BrowserDocument, PageAsHtmlCarriesTheEditsAndFindsItsElementsAgain)
+{
+    auto doc = Document::Parse("http://example.org/shop/",
+                               "<title>A &amp; B</title><img src=\"a.jpg\" alt='say \"hi\"'><br>"
+                               "<form name=f><input name=phone><textarea name=t>x</textarea>"
+                               "<select name=s><option>a<option>b</select></form>"
+                               "<script>if (1 < 2) go();</script><p>1 &lt; 2 &amp;&amp; ok</p>");
+    int edits = 0;
+    doc->SetOnEdited([&] { ++edits; });
+    doc->Images().Item(0).SetWidth(190);
+    auto fields = doc->Forms().Item(0).Elements();
+    fields.Item("phone").SetValue("06 \"12\" <34>");
+    fields.Item("t").SetValue("two\nlines & more");
+    fields.Item("s").SetValue("b");
+    EXPECT_GE(edits, 4);
+
+    std::vector<Element*> order;
+    std::string html = doc->Html(&order);
+    auto again = Document::Parse(doc->URL(), html);
+    EXPECT_EQ(again->Title(), "A & B");
+    Element& img = again->Images().Item(0);
+    EXPECT_EQ(img.Width(), 190);
+    EXPECT_EQ(img.GetAttribute("alt"), "say \"hi\"");
+    EXPECT_EQ(img.GetAttribute("src", attrAsWritten), "a.jpg");
+    auto read = again->Forms().Item(0).Elements();
+    EXPECT_EQ(read.Item("phone").Value(), "06 \"12\" <34>");
+    EXPECT_EQ(read.Item("t").Value(), "two\nlines & more");
+    EXPECT_EQ(read.Item("s").Value(), "b");
+    std::string plain = doc->Html();
+    EXPECT_NE(plain.find("<script>if (1 < 2) go();</script>"), std::string::npos);   // as written
+    EXPECT_NE(plain.find("<p>1 &lt; 2 &amp;&amp; ok</p>"), std::string::npos);
+    EXPECT_EQ(plain.find("</br>"), std::string::npos);   // void elements have no end tag
+
+    // A frame shows the document loaded for it, written into the page.
+    auto page = Document::Parse("http://example.org/", "<iframe src=\"inner.htm\"></iframe>");
+    page->GetElementsByTagName("iframe").Item(0).SetContentDocument(
+        Document::Parse("http://example.org/inner.htm", "<b title='a \"b\"'>in & out</b>"));
+    auto framed = Document::Parse(page->URL(), page->Html());
+    Element& frame = framed->GetElementsByTagName("iframe").Item(0);
+    EXPECT_FALSE(frame.HasAttribute("src"));
+    auto inner = Document::Parse("about:srcdoc", frame.GetAttribute("srcdoc"));
+    EXPECT_EQ(inner->GetElementsByTagName("b").Item(0).Text(), "in & out");
+    EXPECT_EQ(inner->GetElementsByTagName("b").Item(0).GetAttribute("title"), "a \"b\"");
+
+    // Element N of the order is the one the reparsed page numbers N.
+    ASSERT_EQ(order.size(), static_cast<size_t>(again->All().Count()));
+    for (int i = 0; i < again->All().Count(); ++i) {
+        Element& e = again->All().Item(i);
+        ASSERT_EQ(e.GetAttribute("data-vintrel"), std::to_string(i));
+        EXPECT_EQ(order[static_cast<size_t>(i)]->TagName(), e.TagName());
+    }
+}
+
 TEST(BrowserDocument, MissingThingsThrowWithAClearMessage)
 {
     auto doc = FormPage();
