@@ -171,6 +171,31 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     })) << number << p.Ask({"boxes"});
     EXPECT_EQ(native("Form9", "visible"), "1");
 
+    // Typing in the page reaches the page the program holds.
+    native("Form9.WebBrowser1", "script",
+           "var f = document.getElementsByName('phoneNumber')[0]; f.value = '0700000001';"
+           "f.dispatchEvent(new Event('input', {bubbles: true})); 'typed'");
+    EXPECT_TRUE(WaitFor([&] {
+        return p.Ask({"elements", "Form9.WebBrowser1", "input"}).find("phoneNumber 0700000001") != std::string::npos;
+    })) << p.Ask({"elements", "Form9.WebBrowser1", "input"});
+
+    // A picture clicked in the remote selector's page, with its box checked:
+    // its address is shown, then added to the list.
+    const std::string picked = "http://" + host + "/img/c0ffee000001.jpg";
+    img::SaveJpeg(Ramp(64, 48), folder + "/services/img/c0ffee000001.jpg");
+    WriteText(folder + "/pick.htm", "<p>Pick one</p><img src=\"" + picked + "\">");
+    p.Ask({"show", "Form5"});
+    p.Ask({"native", "Form5.CheckBox1", "press"});
+    EXPECT_EQ(p.Get("Form5.CheckBox1", "checked"), "1");
+    p.Ask({"navigate", "Form5.WebBrowser1", "file://" + folder + "/pick.htm"});
+    EXPECT_TRUE(WaitFor([&] { return native("Form5.WebBrowser1", "script", "String(document.images.length)") == "1"; }));
+    native("Form5.WebBrowser1", "script", "document.images[0].click(); 'clicked'");
+    EXPECT_TRUE(WaitFor([&] { return native("Form5", "dialog") == picked; }, 10)) << native("Form5", "dialog");
+    p.Ask({"answer", "button", "OK"});
+    EXPECT_TRUE(WaitFor([&] { return ReadText(folder + "/files.ini").find(picked) != std::string::npos; }))
+        << ReadText(folder + "/files.ini");
+    p.Ask({"hide", "Form5"});
+
     // A click on a column header sorts the list by name.
     p.Ask({"native", "vinForm1.ListView1", "press", "column 1"});
     std::string rows = native("vinForm1.ListView1", "rows");
