@@ -189,7 +189,8 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     EXPECT_EQ(p.Get("Form5.CheckBox1", "checked"), "1");
     p.Ask({"navigate", "Form5.WebBrowser1", "file://" + folder + "/pick.htm"});
     EXPECT_TRUE(WaitFor([&] { return native("Form5.WebBrowser1", "script", "String(document.images.length)") == "1"; }));
-    native("Form5.WebBrowser1", "script", "document.images[0].click(); 'clicked'");
+    // The click after the script has answered: the box it brings up waits.
+    native("Form5.WebBrowser1", "script", "setTimeout(() => document.images[0].click(), 0); 'clicking'");
     EXPECT_TRUE(WaitFor([&] { return native("Form5", "dialog") == picked; }, 10)) << native("Form5", "dialog");
     p.Ask({"answer", "button", "OK"});
     EXPECT_TRUE(WaitFor([&] { return ReadText(folder + "/files.ini").find(picked) != std::string::npos; }))
