@@ -13,6 +13,7 @@
 #include "platform/browser/webbrowser.h"
 #include "platform/gtk/peers.h"
 #include "platform/sys/error.h"
+#include "platform/sys/text.h"
 
 namespace desktop {
 
@@ -199,7 +200,7 @@ private:
             std::string value = at <= line.size() ? line.substr(at) : std::string();
             Mirroring typing(m_fromPage);
             Deliver([e, checked, value] {
-                std::string type = e->GetAttribute("type");
+                std::string type = sys::LowerAscii(e->GetAttribute("type"));
                 if (e->Is("input") && (type == "checkbox" || type == "radio"))
                     e->SetChecked(checked);
                 else
