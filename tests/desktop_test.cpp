@@ -18,20 +18,10 @@ using testing_support::Child;
 using testing_support::IsolatedEnvironment;
 using testing_support::ReadText;
 using testing_support::RunningProgram;
+using testing_support::WaitFor;
 using testing_support::WriteText;
 
 namespace {
-
-template <class F> bool WaitFor(F&& done, int seconds = 30)
-{
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 // A picture with something to see in it: a colour ramp.
 ui::Bitmap Ramp(int w, int h)

@@ -1,8 +1,10 @@
 #pragma once
 // Shared by the tests: a private temporary folder, and an environment in which
 // the registry and the session are the test's own.
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -124,5 +126,21 @@ private:
     std::unique_ptr<Child> m_child;
     std::string m_base;
 };
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// Polls `done` every 20 ms until it holds; false when `seconds` pass first.
+template <class F> bool WaitFor(F&& done, int seconds = 30)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 } // namespace testing_support
