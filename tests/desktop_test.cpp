@@ -187,6 +187,11 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
         << ReadText(folder + "/files.ini");
     p.Ask({"hide", "Form5"});
 
+    // The list's focused row is the tree view's cursor; the selection stays.
+    p.Ask({"focus", "vinForm1.ListView1", "2"});
+    EXPECT_EQ(native("vinForm1.ListView1", "cursor"), "2");
+    EXPECT_EQ(p.Get("vinForm1.ListView1", "selected"), "1");
+
     // A click on a column header sorts the list by name.
     p.Ask({"native", "vinForm1.ListView1", "press", "column 1"});
     std::string rows = native("vinForm1.ListView1", "rows");

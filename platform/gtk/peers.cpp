@@ -496,8 +496,17 @@ public:
         else if (m_needRows)
             FillRows();
         m_needRebuild = m_needRows = m_needSelection = false;
-        if (any)
-            SelectionToView();
+        if (!any)
+            return;
+        // The focused row is the cursor (which takes the selection with it:
+        // the selection is mirrored after).
+        if (ui::ListItem* focused = m_listView ? m_listView->ItemFocused() : nullptr) {
+            Mirroring guard(m_mirroring);
+            GtkTreePath* path = gtk_tree_path_new_from_indices(focused->Index(), -1);
+            gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_view), path, nullptr, FALSE);
+            gtk_tree_path_free(path);
+        }
+        SelectionToView();
     }
 
     GtkWidget* Painted() override { return m_view; }
@@ -522,6 +531,14 @@ public:
                 out += "\n";
             }
             return out;
+        }
+        if (what == "cursor") {
+            GtkTreePath* path = nullptr;
+            gtk_tree_view_get_cursor(GTK_TREE_VIEW(m_view), &path, nullptr);
+            int row = path ? gtk_tree_path_get_indices(path)[0] : -1;
+            if (path)
+                gtk_tree_path_free(path);
+            return std::to_string(row);
         }
         if (what == "press") {   // "row N": a click on the row; "column N": on the header
             int n = std::atoi(arg.c_str() + std::min(arg.size(), arg.find(' ') + 1));
