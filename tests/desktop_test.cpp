@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/image/image.h"
 #include "tests/test_support.h"
@@ -197,6 +198,23 @@ TEST(Desktop, PreviewsLocalAndWebPicturesSpeaksFrenchAndFillsTheDeliveryPage)
     std::string rows = native("vinForm1.ListView1", "rows");
     EXPECT_LT(rows.find("0bea0c4f00d1.jpg"), rows.find("5a17c0ffee42.jpg")) << rows;
     EXPECT_LT(rows.find("5a17c0ffee42.jpg"), rows.find("holiday.jpg")) << rows;
+
+    // Minimised, the main window goes to the tray, and a click on the tray
+    // icon brings it back. Minimising is the window manager's work: one is
+    // started for it (when the machine has one).
+    if (::access("/usr/bin/openbox", X_OK) == 0) {
+        Child wm({"/usr/bin/openbox"});
+        bool minimised = WaitFor([&] {
+            p.Ask({"native", "vinForm1", "press", "minimize"});
+            return WaitFor([&] { return p.Get("vinForm1", "visible") == "0"; }, 1);
+        }, 15);
+        EXPECT_TRUE(minimised);
+        EXPECT_EQ(native("vinForm1", "visible"), "0");
+        EXPECT_NE(p.Ask({"tray"}).find("vintrel"), std::string::npos);
+        p.Ask({"trayclick", "left"});
+        EXPECT_TRUE(WaitFor([&] { return native("vinForm1", "visible") == "1"; }, 10));
+        EXPECT_EQ(p.Get("vinForm1", "visible"), "1");
+    }
 
     // The main window's close button ends the program.
     p.Ask({"native", "vinForm1", "press"});

@@ -110,6 +110,9 @@ void ControlPeer::Changed(ui::Prop what)
         }
         break;
     case ui::Prop::Visible:
+        // A window the user minimised (to the tray) comes back as a normal one.
+        if (GTK_IS_WINDOW(m_widget) && m_control.Visible())
+            gtk_window_deiconify(GTK_WINDOW(m_widget));
         gtk_widget_set_visible(m_widget, m_control.Visible());
         break;
     case ui::Prop::Enabled:
@@ -1097,10 +1100,8 @@ public:
             gtk_window_resize(w, w0, h0);
             gtk_window_move(w, f.Left(), f.Top());
         }
-        if (p == ui::Prop::Visible && f.Visible()) {
-            gtk_window_deiconify(w);   // back from the tray as it went there
+        if (p == ui::Prop::Visible && f.Visible())
             gtk_window_present(w);
-        }
     }
     GtkWidget* Painted() override { return m_box; }
     std::string Native(const std::string& what, const std::string& arg) override
@@ -1109,8 +1110,11 @@ public:
             return gtk_window_get_title(GTK_WINDOW(Widget())) ? gtk_window_get_title(GTK_WINDOW(Widget())) : "";
         if (what == "titlebar")
             return m_title ? gtk_label_get_text(GTK_LABEL(m_title)) : "";
-        if (what == "press") {   // the title bar's close button
-            gtk_window_close(GTK_WINDOW(Widget()));
+        if (what == "press") {   // the title bar's close button, or its minimise button
+            if (arg == "minimize")
+                gtk_window_iconify(GTK_WINDOW(Widget()));
+            else
+                gtk_window_close(GTK_WINDOW(Widget()));
             return {};
         }
         if (what == "size") {
