@@ -337,10 +337,6 @@ public:
         return std::to_string(width) + "x" + std::to_string(height);
     }
 
-    // ---- tray ------------------------------------------------------------------------------
-
-    const char* TrayKind() const { return m_tray.Kind(); }
-
 private:
     ui::Application& m_app;
     ui::HeadlessToolkit m_scripted;   // answers queued through the automation channel

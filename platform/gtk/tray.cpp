@@ -102,7 +102,6 @@ struct TrayIcons::Icon {
 TrayIcons::TrayIcons() : m_indicator(StatusNotifierHost()) {}
 TrayIcons::~TrayIcons() = default;
 
-const char* TrayIcons::Kind() const { return m_indicator ? "indicator" : "status icon"; }
 
 void TrayIcons::Changed(unsigned message, const session::TrayIcon& record)
 {

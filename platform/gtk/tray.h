@@ -20,8 +20,6 @@ public:
 
     // NIM_ADD, NIM_MODIFY, NIM_DELETE, as the program did them.
     void Changed(unsigned message, const session::TrayIcon& icon);
-    // "indicator" or "status icon": what this desktop shows icons with.
-    const char* Kind() const;
 
     struct Icon;
 
