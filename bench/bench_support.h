@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
+
+#include "platform/sys/files.h"
 
 namespace bench {
 
@@ -44,6 +48,27 @@ inline std::string Ask(const std::string& socketPath, const std::string& line)
         reply.append(buf, static_cast<size_t>(n));
     ::close(fd);
     return reply.substr(0, reply.find('\n'));
+}
+
+// A list file of `count` entries of about 60 bytes, the first one the
+// picture `first` of the folder.
+inline void WriteList(const std::string& folder, const std::string& first, int count)
+{
+    std::string content = folder + "/" + first + "\r\n";
+    for (int i = 1; i < count; ++i)
+        content += "/home/someone/Pictures/holidays/2024/summer/photo-" + std::to_string(100000 + i) + ".jpg\r\n";
+    sys::WriteFileAtomic(folder + "/files.ini", content);
+}
+
+// A field of /proc/PROCESS/status in kB ("VmRSS:", "VmHWM:"); 0 when missing.
+inline long StatusKb(const std::string& process, const char* field)
+{
+    std::ifstream in("/proc/" + process + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::string(field).size());
+    return 0;
 }
 
 } // namespace bench

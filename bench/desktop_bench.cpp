@@ -31,16 +31,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Resident memory of a process in kB, from /proc ("VmRSS").
-long ResidentKb(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
-}
+long ResidentKb(pid_t pid) { return bench::StatusKb(std::to_string(pid), "VmRSS:"); }
 
 // The processes whose parent is `pid` (the browser engine's helpers).
 std::vector<pid_t> Children(pid_t pid)
@@ -150,10 +141,7 @@ int main(int argc, char** argv)
             picture.Pixels.push_back(0xFF000000u | static_cast<std::uint32_t>(x * 255 / 640) << 16 |
                                      static_cast<std::uint32_t>(y * 255 / 480) << 8 | 0x80u);
     img::SaveJpeg(picture, folder + "/first.jpg");
-    std::string list = folder + "/first.jpg\r\n";
-    for (int i = 1; i < 1000; ++i)
-        list += "/home/someone/Pictures/holidays/2024/summer/photo-" + std::to_string(100000 + i) + ".jpg\r\n";
-    sys::WriteFileAtomic(folder + "/files.ini", list);
+    bench::WriteList(folder, "first.jpg", 1000);
 
     std::string built = fs::path(sys::ExecutablePath()).parent_path().parent_path() / "bin" / "vintrel";
     std::string program = folder + "/vintrel";

@@ -41,14 +41,7 @@ void WritePicture(const std::string& path)
     img::SaveBmp(b, path);
 }
 
-// A list file of `count` entries of about 60 bytes, the first one a picture.
-void WriteList(const std::string& folder, int count)
-{
-    std::string content = folder + "/first.bmp\r\n";
-    for (int i = 1; i < count; ++i)
-        content += "/home/someone/Pictures/holidays/2024/summer/photo-" + std::to_string(100000 + i) + ".jpg\r\n";
-    sys::WriteFileAtomic(folder + "/files.ini", content);
-}
+void WriteList(const std::string& folder, int count) { bench::WriteList(folder, "first.bmp", count); }
 
 double TimeLoad(const std::string& folder, int count, int rounds)
 {

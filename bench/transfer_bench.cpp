@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/image/image.h"
 #include "platform/net/http.h"
 #include "platform/sys/files.h"
@@ -49,15 +50,7 @@ int RunQuiet(const std::vector<std::string>& argv)
 }
 
 // This process's resident memory and its high-water mark, in kB.
-long StatusKb(const char* field)
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
-    return 0;
-}
+long StatusKb(const char* field) { return bench::StatusKb("self", field); }
 
 } // namespace
 
